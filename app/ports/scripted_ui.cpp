@@ -1,0 +1,78 @@
+#include "scripted_ui.h"
+
+namespace ui {
+
+std::string dialogKindTitle(DialogKind kind)
+{
+    switch (kind) {
+    case DialogKind::Warning: return "Warning";
+    case DialogKind::Error: return "Error";
+    case DialogKind::Confirmation: return "Confirm";
+    case DialogKind::Information: return "Information";
+    }
+    return "Information";
+}
+
+std::vector<std::string> UiLog::lines() const
+{
+    std::vector<std::string> out;
+    out.reserve(events_.size());
+    for (const auto& e : events_) {
+        if (e.kind == "dialog")
+            out.push_back("dialog " + dialogKindTitle(e.dialogKind) + ": " + e.text);
+        else if (e.kind == "box")
+            out.push_back("box " + e.title + ": " + e.text);
+        else
+            out.push_back(e.kind + ": " + e.text);
+    }
+    return out;
+}
+
+Button ScriptedDialogs::messageDialog(const std::string& text, DialogKind kind,
+                                      const std::vector<Button>& buttons)
+{
+    Button answer = fallback_;
+    if (!script_.empty()) {
+        answer = script_.front();
+        script_.pop_front();
+    }
+    SeenEvent e;
+    e.kind = "dialog";
+    e.text = text;
+    e.title = dialogKindTitle(kind);
+    e.dialogKind = kind;
+    e.buttons = buttons;
+    e.answer = answer;
+    log_.add(std::move(e));
+    return answer;
+}
+
+void ScriptedDialogs::showMessage(const std::string& text)
+{
+    log_.add({.kind = "message", .text = text});
+}
+
+void ScriptedDialogs::messageBox(const std::string& text, const std::string& title)
+{
+    log_.add({.kind = "box", .text = text, .title = title});
+}
+
+void RecordingStatusLine::setCaption(const std::string& text)
+{
+    caption_ = text;
+    log_.add({.kind = "caption", .text = text});
+}
+
+void RecordingCursor::setBusy(bool busy)
+{
+    busy_ = busy;
+    log_.add({.kind = "cursor", .text = busy ? "busy" : "default"});
+}
+
+void RecordingQuit::postQuit()
+{
+    ++count_;
+    log_.add({.kind = "quit"});
+}
+
+} // namespace ui

@@ -1,0 +1,63 @@
+#include "file_masks.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kIbmMask = "VQ8?.BIN;VQ9?.BIN;";
+constexpr const char* kOtherMask =
+    "VQ0?.BIN;VQ1?.BIN;VQ2?.BIN;VQ3?.BIN;VQ4?.BIN;VQ5?.BIN;VQ6?.BIN;VQ7?.BIN;";
+
+TEST(FileMasks, EachFirmwareFileIsOfferedInItsOwnListOnly)
+{
+    EXPECT_TRUE(builder::matchesFileMask("VQ8E.BIN", kIbmMask));
+    EXPECT_TRUE(builder::matchesFileMask("VQ9Z.BIN", kIbmMask));
+    EXPECT_FALSE(builder::matchesFileMask("VQ8E.BIN", kOtherMask));
+    EXPECT_TRUE(builder::matchesFileMask("VQ10.BIN", kOtherMask));
+    EXPECT_TRUE(builder::matchesFileMask("VQ7A.BIN", kOtherMask));
+    EXPECT_FALSE(builder::matchesFileMask("VQ10.BIN", kIbmMask));
+}
+
+TEST(FileMasks, QuestionMarkIsExactlyOneCharacter)
+{
+    EXPECT_FALSE(builder::matchesFileMask("VQ8.BIN", kIbmMask));
+    EXPECT_FALSE(builder::matchesFileMask("VQ8EE.BIN", kIbmMask));
+    EXPECT_FALSE(builder::matchesFileMask("VQ8E.BIN.bak", kIbmMask));
+    EXPECT_FALSE(builder::matchesFileMask("XVQ8E.BIN", kIbmMask));
+    EXPECT_TRUE(builder::matchesFileMask("VQ8E.BIN", "*.BIN"));
+    EXPECT_TRUE(builder::matchesFileMask("a.b.BIN", "*.BIN;"));
+    EXPECT_FALSE(builder::matchesFileMask("a.BIX", "*.BIN;"));
+}
+
+TEST(FileMasks, NamesMatchWhateverTheirCase)
+{
+    EXPECT_TRUE(builder::matchesFileMask("vq8e.bin", kIbmMask));
+    EXPECT_TRUE(builder::matchesFileMask("Vq10.Bin", kOtherMask));
+}
+
+TEST(FileMasks, EmptyMaskOrEmptyPatternsMatchNothing)
+{
+    EXPECT_FALSE(builder::matchesFileMask("VQ8E.BIN", ""));
+    EXPECT_FALSE(builder::matchesFileMask("VQ8E.BIN", ";;"));
+}
+
+TEST(FileMasks, ListsOnlyMatchingRegularFilesSorted)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("masks-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "VQ80.BIN"); // a directory, not a file
+    for (const char* name : {"VQ9A.BIN", "VQ8E.BIN", "VQ10.BIN", "notes.txt", "vq8f.bin"})
+        std::ofstream(dir / name) << "x";
+    EXPECT_EQ((std::vector<std::string>{"VQ8E.BIN", "VQ9A.BIN", "vq8f.bin"}),
+              builder::listMatchingFiles(dir.string(), kIbmMask));
+    EXPECT_TRUE(builder::listMatchingFiles((dir / "missing").string(), kIbmMask).empty());
+    fs::remove_all(dir);
+}
+
+} // namespace

@@ -1,4 +1,5 @@
 #include "file_masks.h"
+#include "file_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +10,8 @@
 
 namespace {
 
-constexpr const char* kIbmMask = "VQ8?.BIN;VQ9?.BIN;";
-constexpr const char* kOtherMask =
-    "VQ0?.BIN;VQ1?.BIN;VQ2?.BIN;VQ3?.BIN;VQ4?.BIN;VQ5?.BIN;VQ6?.BIN;VQ7?.BIN;";
+constexpr const char* kIbmMask = builder::kIbmKMask;
+constexpr const char* kOtherMask = builder::kNonIbmKMask;
 
 TEST(FileMasks, EachFirmwareFileIsOfferedInItsOwnListOnly)
 {

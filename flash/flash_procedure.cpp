@@ -1,0 +1,205 @@
+#include "flash_procedure.h"
+
+#include "revisions.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace flash {
+namespace {
+
+// Sets inProgress for the lifetime of one run, whichever way it ends.
+class InProgress {
+public:
+    explicit InProgress(bool& flag) : flag_(flag) { flag_ = true; }
+    ~InProgress() { flag_ = false; }
+    InProgress(const InProgress&) = delete;
+    InProgress& operator=(const InProgress&) = delete;
+
+private:
+    bool& flag_;
+};
+
+std::string inquiryErrorText(int error)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "Error reading inquiry data information; error was %d", error);
+    return text;
+}
+
+} // namespace
+
+FlashReport FlashProcedure::run()
+{
+    // Nothing starts a second flash while one runs (the button is disabled), but a
+    // re-entrant call must not interleave with the running one either.
+    if (inProgress_)
+        return {};
+    const int index = p_.selectedIndex ? p_.selectedIndex() : -1;
+    if (index < 0 || static_cast<std::size_t>(index) >= p_.driveTable.entries.size())
+        return {};
+    InProgress guard(inProgress_);
+    // The selection cannot change while the flash runs (the window takes no input), so
+    // the entry is looked up once.
+    return flash(p_.driveTable.entries[static_cast<std::size_t>(index)]);
+}
+
+FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
+{
+    FlashReport report;
+    report.currentRevision = currentRevision(entry.inquiry);
+    report.ibmK = isIbmK(report.currentRevision);
+    const ImageSlot image = report.ibmK ? p_.slot1 : p_.slot2;
+    report.newRevision = newRevision(p_.ownPath, report.ibmK);
+
+    const bool currentNewer = compareRevisions(report.currentRevision, report.newRevision) > 0;
+    const ui::Button answer = currentNewer
+        ? p_.dialogs.messageDialog(newerWarningText(report.currentRevision, report.newRevision),
+                                   ui::DialogKind::Warning, {ui::Button::Yes, ui::Button::No})
+        : p_.dialogs.messageDialog(updateQuestionText(report.currentRevision, report.newRevision),
+                                   ui::DialogKind::Confirmation, {ui::Button::Yes, ui::Button::No});
+    if (answer != ui::Button::Yes) {
+        report.outcome = FlashOutcome::Declined;
+        return report;
+    }
+
+    // The flash holds the drive on its own handle: the old one goes first.
+    p_.access.device.reset();
+    p_.access.openAccess = scsi::kGenericRead | scsi::kGenericWrite;
+    p_.access.openSharing = scsi::kFileShareRead;
+    scsi::OpenResult opened = p_.drives.open(entry.letter, scsi::OpenMode::Exclusive);
+    if (!opened.device) {
+        p_.access.lastError = opened.error;
+        report.outcome = FlashOutcome::OpenFailed;
+        report.error = opened.error;
+        p_.dialogs.showMessage("Error opening: " + std::to_string(opened.error));
+        return report;
+    }
+    p_.access.device = std::move(opened.device);
+
+    // Only the query's success counts; its data is not looked at.
+    std::array<std::uint8_t, kPortInquirySize> portInquiry{};
+    const scsi::CallResult query = p_.access.device->queryInquiryData(portInquiry);
+    p_.access.lastRequestSucceeded = query.callSucceeded();
+    if (!query.callSucceeded()) {
+        p_.access.lastError = query.error;
+        report.outcome = FlashOutcome::QueryFailed;
+        report.error = query.error;
+        report.lastCall = query;
+        p_.dialogs.showMessage(inquiryErrorText(query.error));
+        return report;
+    }
+
+    // Load and start, then stop: the drive settles before it is asked for a disc.
+    p_.requests.StartStopUnit(entry, 3);
+    p_.requests.StartStopUnit(entry, 0);
+
+    // XCommand sets the counter to 1 when it finds a disc (and says so), which ends the
+    // poll at the next decrement just like running out of polls.
+    p_.requests.pollCounter = kPollCount;
+    while (p_.requests.pollCounter != 0) {
+        if (p_.requests.XCommand(entry, 0))
+            break;
+        p_.waiter.sleep(kPollPause);
+        --p_.requests.pollCounter;
+    }
+    if (p_.requests.pollCounter == 0) {
+        report.outcome = FlashOutcome::NotReady;
+        return report;
+    }
+
+    transfer(entry, image, report);
+    return report;
+}
+
+bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashReport& report)
+{
+    ui::ProgressModel& bar = p_.progress;
+    bar.setMin(0);
+    bar.setMax(static_cast<std::int64_t>(kImageSize));
+    bar.setStep(kPieceSize);
+    std::vector<std::uint8_t> buffer(kPieceSize);
+    p_.cursor.setBusy(true);
+    p_.status.setCaption(kInProgressCaption);
+    bar.setPosition(0);
+
+    const auto piece = [&bar] { return static_cast<std::size_t>(bar.position()); };
+    const auto fail = [&](FlashOutcome outcome, const char* box, const char* caption) {
+        report.outcome = outcome;
+        report.piece = static_cast<int>(piece() / kPieceSize);
+        if (outcome != FlashOutcome::VerifyFailed) {
+            report.offset = piece();
+            report.lastCall = p_.requests.lastCall();
+        }
+        p_.dialogs.showMessage(box);
+        p_.status.setCaption(caption);
+    };
+
+    bool ok = true;
+    while (ok && bar.position() < bar.max()) {
+        const std::size_t at = piece();
+        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), kPieceSize, buffer.begin());
+        if (!p_.requests.WriteBuffer(entry, buffer, 0)) {
+            fail(FlashOutcome::WriteFailed, kWriteFail, kWriteFail);
+            ok = false;
+        } else {
+            bar.stepIt();
+        }
+    }
+
+    if (ok)
+        bar.setPosition(0);
+    while (ok && bar.position() < bar.max()) {
+        const std::size_t at = piece();
+        const auto expected = image.subspan(at, kPieceSize);
+        // Every byte starts out different from what the drive should send, so a byte the
+        // drive did not deliver can never pass the compare.
+        std::transform(expected.begin(), expected.end(), buffer.begin(),
+                       [](std::uint8_t b) { return static_cast<std::uint8_t>(~b); });
+        if (!p_.requests.ReadBuffer(entry, buffer)) {
+            fail(FlashOutcome::ReadFailed, kReadFail, kReadFail);
+            ok = false;
+            break;
+        }
+        const auto [want, got] = std::mismatch(expected.begin(), expected.end(), buffer.begin());
+        if (want != expected.end()) {
+            report.offset = at + static_cast<std::size_t>(want - expected.begin());
+            report.expected = *want;
+            report.got = *got;
+            fail(FlashOutcome::VerifyFailed, kVerifyFail, kVerifyFailCaption);
+            ok = false;
+            break;
+        }
+        bar.stepIt();
+    }
+
+    if (ok) {
+        bar.setPosition(0);
+        bar.setMin(0);
+        bar.setMax(kClosingMax);
+        bar.setStep(1);
+        bar.setPosition(bar.max() - 2);
+        bar.stepIt();
+        if (!p_.requests.WriteBuffer(entry, buffer, kClosingControl)) {
+            report.outcome = FlashOutcome::ClosingFailed;
+            report.lastCall = p_.requests.lastCall();
+            p_.status.setCaption(kFailCaption);
+            ok = false;
+        } else {
+            report.outcome = FlashOutcome::Completed;
+            p_.status.setCaption(kCompletedCaption);
+            bar.stepIt();
+            p_.cursor.setBusy(false);
+            p_.restartOffer.run();
+        }
+    }
+
+    // The common end of every path that set the transfer up; the drive stays open.
+    p_.cursor.setBusy(false);
+    bar.setPosition(0);
+    return ok;
+}
+
+} // namespace flash

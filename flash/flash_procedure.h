@@ -1,0 +1,110 @@
+// What the Flash button does in flash mode: compare revisions with the user's consent,
+// claim the drive, make sure it holds no disc, send the carried image in 16 WRITE BUFFER
+// pieces, read them back and compare, send the closing WRITE BUFFER, and on success
+// offer a restart. Strictly sequential; every failure is told to the user at once and
+// ends the flash.
+#pragma once
+
+#include "container.h"
+#include "restart_offer.h"
+#include "waiter.h"
+
+#include "device_access.h"
+#include "drive_system.h"
+#include "drive_table.h"
+#include "progress_model.h"
+#include "requests.h"
+#include "ui_ports.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace flash {
+
+inline constexpr std::uint32_t kPieceSize = kImageSize / 16; // 16384, the progress bar's Step
+inline constexpr std::size_t kPieceCount = kImageSize / kPieceSize;
+inline constexpr std::uint8_t kPollCount = 144;               // about 4.3 s of 30 ms pauses
+inline constexpr std::chrono::milliseconds kPollPause{30};
+inline constexpr std::size_t kPortInquirySize = 2048;
+inline constexpr std::uint8_t kClosingControl = 0x80;
+// The closing WRITE BUFFER carries no data; its offset (39) and length (1) come from
+// the bar, which is set to 0..40 by 1 and stepped once from 38.
+inline constexpr std::int64_t kClosingMax = 40;
+
+inline constexpr const char* kInProgressCaption = "Don't turn off the system, Flash is in progress...";
+inline constexpr const char* kCompletedCaption = "Flash Completed.";
+inline constexpr const char* kFailCaption = "Flash Fail.";
+inline constexpr const char* kWriteFail = "Write buffer fail!";
+inline constexpr const char* kReadFail = "Read buffer fail!";
+inline constexpr const char* kVerifyFail = "Verify fail!";
+inline constexpr const char* kVerifyFailCaption = "Verify buffer fail!";
+
+using ImageSlot = std::span<const std::uint8_t, kImageSize>;
+
+struct FlashParts {
+    scsi::DriveTable& driveTable;
+    std::function<int()> selectedIndex; // ComboBox1's item index, -1 for none
+    scsi::DeviceAccess& access;
+    scsi::DriveSystem& drives;          // re-opens the drive for the flash (exclusive)
+    scsi::Requests& requests;
+    ui::ProgressModel& progress;
+    ui::Dialogs& dialogs;
+    ui::StatusLine& status;
+    ui::BusyCursor& cursor;
+    Waiter& waiter;                     // the disc poll's pauses
+    RestartOffer& restartOffer;
+    std::string ownPath;                // the running program's full path, from the system
+    ImageSlot slot1 = flash::slot1();   // IBM-K image
+    ImageSlot slot2 = flash::slot2();   // non-IBM-K image
+};
+
+enum class FlashOutcome {
+    NoDrive,       // no line selected: nothing done
+    Declined,      // the user did not answer Yes
+    OpenFailed,
+    QueryFailed,   // the port's inquiry-data query
+    NotReady,      // a disc in the drive, or no "medium not present" within the poll
+    WriteFailed,
+    ReadFailed,
+    VerifyFailed,
+    ClosingFailed,
+    Completed,
+};
+
+// Where and why a flash ended. The user's texts stay short ("Verify fail!"); this keeps
+// the detail for a caller or a test.
+struct FlashReport {
+    FlashOutcome outcome = FlashOutcome::NoDrive;
+    std::string currentRevision;
+    std::string newRevision;
+    bool ibmK = false;
+    int error = 0;                 // open or query failure: the system's error code
+    int piece = -1;                // write, read or verify failure: the piece (0..15)
+    std::size_t offset = 0;        // verify failure: image offset of the first differing byte;
+                                   // write or read failure: the piece's offset
+    std::uint8_t expected = 0;     // verify failure: the image byte ...
+    std::uint8_t got = 0;          // ... and what the drive gave back
+    scsi::CallResult lastCall;     // the failed request's call result, when one failed
+};
+
+class FlashProcedure {
+public:
+    explicit FlashProcedure(FlashParts parts) : p_(std::move(parts)) {}
+
+    FlashReport run();
+
+    // True while run() works; the window refuses to close meanwhile.
+    bool inProgress() const { return inProgress_; }
+
+private:
+    FlashReport flash(scsi::DriveEntry& entry);
+    bool transfer(scsi::DriveEntry& entry, ImageSlot image, FlashReport& report);
+
+    FlashParts p_;
+    bool inProgress_ = false;
+};
+
+} // namespace flash

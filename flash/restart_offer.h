@@ -1,0 +1,59 @@
+// The offer to restart the computer after a completed flash: the new firmware takes
+// effect only after a restart. The system's part (the right to restart, the restart
+// itself) sits behind RestartSystem, so nothing but the real program can restart.
+#pragma once
+
+#include "ui_ports.h"
+
+#include <string>
+
+namespace flash {
+
+inline constexpr const char* kRestartQuestion =
+    "\nYou have successfully completed\ninstallation! The new changes will not take effect\n"
+    "until you reboot your system. Do you want to\nreboot your system now?\n\n";
+inline constexpr const char* kExitError = "Exit Error";
+inline constexpr const char* kOpenSessionFailed = "OpenProcessToken() failed";
+inline constexpr const char* kLookupRightFailed = "LookupPrivilegeValue() failed";
+inline constexpr const char* kEnableRightFailed = "AdjustTokenPrivileges() failed";
+
+struct StepResult {
+    bool ok = false;
+    int error = 0;      // errno-style code, 0 when none
+    std::string detail; // what the system said, for diagnostics
+
+    static StepResult success() { return {true, 0, {}}; }
+};
+
+// The steps a restart takes, in order. Each may fail; a failure ends the attempt.
+class RestartSystem {
+public:
+    virtual ~RestartSystem() = default;
+    virtual StepResult openSession() = 0;       // reach whoever grants restarts
+    virtual StepResult lookupRebootRight() = 0; // find the right to restart
+    virtual StepResult enableRebootRight() = 0; // make sure this process holds it
+    virtual void reboot() = 0;                  // an orderly, forced restart; its result is not reported
+};
+
+// How the offer ended, for callers and tests; the user has already been told.
+enum class RestartOutcome { Declined, OpenSessionFailed, LookupFailed, EnableFailed, RebootRequested };
+
+class RestartOffer {
+public:
+    RestartOffer(ui::Dialogs& dialogs, ui::StatusLine& status, ui::BusyCursor& cursor,
+                 RestartSystem& system)
+        : dialogs_(dialogs), status_(status), cursor_(cursor), system_(system)
+    {
+    }
+
+    // Asks, restarts on Yes, and leaves the status line empty in every case.
+    RestartOutcome run();
+
+private:
+    ui::Dialogs& dialogs_;
+    ui::StatusLine& status_;
+    ui::BusyCursor& cursor_;
+    RestartSystem& system_;
+};
+
+} // namespace flash

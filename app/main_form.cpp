@@ -1,0 +1,336 @@
+#include "main_form.h"
+
+#include "container.h"
+#include "file_masks.h"
+#include "program_texts.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace app {
+namespace {
+
+// The form's positions and sizes are in pixels at 120 pixels per inch.
+constexpr double kFormDpi = 120.0;
+constexpr int kFontPixels = 17;
+constexpr int kItemHeight = 20;
+constexpr int kPathRole = Qt::UserRole + 1;
+
+} // namespace
+
+TMainForm::TMainForm(ProgramState& state, QWidget* parent)
+    : QWidget(parent)
+    , state_(state)
+{
+    state_.deviceAccess.reset();
+    setObjectName(QStringLiteral("MainForm"));
+    setAccessibleName(QStringLiteral("MainForm"));
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    scale_ = dpi > 0 ? dpi / kFormDpi : 1.0;
+
+    // "System" bold, 17 pixels high: the desktop's UI font in bold at that height.
+    QFont formFont = QApplication::font();
+    formFont.setBold(true);
+    formFont.setPixelSize(std::max(1, static_cast<int>(std::lround(kFontPixels * scale_))));
+    setFont(formFont);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+
+    SelectLabel = new QLabel(QString::fromLatin1(kSelectDriveText), this);
+    SelectLabel->setObjectName(QStringLiteral("SelectLabel"));
+    place(SelectLabel, 0, 0, 238, 20);
+
+    SelectLabel2 = new QLabel(this);
+    SelectLabel2->setObjectName(QStringLiteral("SelectLabel2"));
+    place(SelectLabel2, 264, 0, 4, 20);
+
+    GroupBox2 = new QGroupBox(this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setAccessibleDescription(QStringLiteral("Status"));
+    place(GroupBox2, 0, 72, 497, 57);
+
+    ProgressBar = new QProgressBar(GroupBox2);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    ProgressBar->setTextVisible(false);
+    place(ProgressBar, 8, 24, 393, 23);
+
+    FlashButton = new QPushButton(QString::fromLatin1(kFlashCaption), this);
+    FlashButton->setObjectName(QStringLiteral("FlashButton"));
+    place(FlashButton, 416, 96, 73, 25);
+    connect(FlashButton, &QPushButton::clicked, this, &TMainForm::FlashButtonClick);
+
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setBold(false);
+    fixed.setPixelSize(formFont.pixelSize());
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setAccessibleName(QStringLiteral("Drive list"));
+    ComboBox1->setFont(fixed);
+    place(ComboBox1, 0, 24, 497, 28);
+
+    const auto makeList = [&](const char* name, const char* accessible, const char* hint) {
+        auto* list = new QListWidget(this);
+        list->setObjectName(QString::fromLatin1(name));
+        list->setAccessibleName(QString::fromLatin1(accessible));
+        list->setToolTip(QString::fromLatin1(hint));
+        list->setAccessibleDescription(QString::fromLatin1(hint));
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setUniformItemSizes(true);
+        return list;
+    };
+    FileListBox1 = makeList("FileListBox1", "IBM-K BIN files", kIbmKListHint);
+    place(FileListBox1, 0, 24, 249, 41);
+    connect(FileListBox1, &QListWidget::itemSelectionChanged, this, &TMainForm::FileListBox1Click);
+    FileListBox2 = makeList("FileListBox2", "Non IBM-K BIN files", kNonIbmKListHint);
+    place(FileListBox2, 256, 24, 241, 41);
+    connect(FileListBox2, &QListWidget::itemSelectionChanged, this, &TMainForm::FileListBox2Click);
+
+    // The tab order of the form: the drive list or the first file list, the group box,
+    // the button, the second file list.
+    setTabOrder(ComboBox1, FileListBox1);
+    setTabOrder(FileListBox1, FlashButton);
+    setTabOrder(FlashButton, FileListBox2);
+
+    // A file list box starts out on the current directory.
+    dir1_ = dir2_ = QDir::currentPath().toStdString();
+
+    state_.progress.setOnChange([this] { showProgress(); });
+    showProgress();
+    autoSize();
+}
+
+TMainForm::~TMainForm()
+{
+    // FormDestroy: a drive left open by a flash is closed here.
+    state_.deviceAccess.device.reset();
+    state_.progress.setOnChange({});
+}
+
+StartupOutcome TMainForm::FormCreate(const StartupEnvironment& env)
+{
+    return FormCreate(env, flash::slot1(), flash::emptySlotMarker());
+}
+
+StartupOutcome TMainForm::FormCreate(const StartupEnvironment& env,
+                                     std::span<const std::uint8_t> slot1,
+                                     std::span<const std::uint8_t> marker)
+{
+    const StartupServices services{*this, env.dialogs, env.quit, env.os,
+                                   env.ownPath, env.currentDirectory, env.discover};
+    const StartupOutcome outcome = formCreate(state_, slot1, marker, services);
+    autoSize();
+    return outcome;
+}
+
+int TMainForm::driveIndex() const
+{
+    return ComboBox1->currentIndex();
+}
+
+void TMainForm::place(QWidget* w, int left, int top, int width, int height)
+{
+    const auto px = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    if (auto* list = qobject_cast<QListWidget*>(w))
+        list->setProperty("itemHeight", px(kItemHeight));
+}
+
+void TMainForm::fitLabel(QLabel* label)
+{
+    // Labels size themselves to their text, keeping their place.
+    const QSize hint = label->sizeHint();
+    label->resize(std::max(hint.width(), 1), std::max(label->height(), hint.height()));
+}
+
+void TMainForm::autoSize()
+{
+    // The window sizes itself to its visible controls.
+    fitLabel(SelectLabel);
+    fitLabel(SelectLabel2);
+    int right = 0;
+    int bottom = 0;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (w->isHidden())
+            continue;
+        right = std::max(right, w->geometry().right() + 1);
+        bottom = std::max(bottom, w->geometry().bottom() + 1);
+    }
+    setFixedSize(right, bottom);
+}
+
+void TMainForm::setWindowCaption(const std::string& caption)
+{
+    setWindowTitle(toQt(caption));
+}
+
+void TMainForm::setDriveListVisible(bool visible)
+{
+    ComboBox1->setVisible(visible);
+}
+
+void TMainForm::setFileListsVisible(bool visible)
+{
+    FileListBox1->setVisible(visible);
+    FileListBox2->setVisible(visible);
+}
+
+void TMainForm::setSelectLabel2Visible(bool visible)
+{
+    SelectLabel2->setVisible(visible);
+}
+
+void TMainForm::setFileMasks(const std::string& list1Mask, const std::string& list2Mask)
+{
+    mask1_ = list1Mask;
+    mask2_ = list2Mask;
+    refreshFileLists();
+}
+
+void TMainForm::setFileList1Directory(const std::string& directory)
+{
+    dir1_ = directory;
+    fillList(FileListBox1, dir1_, mask1_);
+}
+
+void TMainForm::setSelectLabelTexts(const std::string& label1, const std::string& label2)
+{
+    SelectLabel->setText(toQt(label1));
+    SelectLabel2->setText(toQt(label2));
+    autoSize();
+}
+
+void TMainForm::setButton(const std::string& caption, bool enabled)
+{
+    FlashButton->setText(toQt(caption));
+    FlashButton->setEnabled(enabled);
+}
+
+void TMainForm::setDriveLines(const std::vector<DriveLine>& lines)
+{
+    ComboBox1->clear();
+    for (const DriveLine& line : lines) {
+        ComboBox1->addItem(toQt(line.text));
+        ComboBox1->setItemData(ComboBox1->count() - 1, toQt(line.node), Qt::ToolTipRole);
+    }
+}
+
+void TMainForm::selectDriveLine(int index)
+{
+    ComboBox1->setCurrentIndex(index);
+    const QString node = ComboBox1->itemData(ComboBox1->currentIndex(), Qt::ToolTipRole).toString();
+    ComboBox1->setToolTip(node);
+    ComboBox1->setAccessibleDescription(node);
+}
+
+void TMainForm::setCaption(const std::string& text)
+{
+    GroupBox2->setTitle(toQt(text));
+    GroupBox2->repaint();
+}
+
+std::string TMainForm::caption() const
+{
+    return fromQt(GroupBox2->title());
+}
+
+void TMainForm::refreshFileLists()
+{
+    fillList(FileListBox1, dir1_, mask1_);
+    fillList(FileListBox2, dir2_, mask2_);
+}
+
+void TMainForm::fillList(QListWidget* list, const std::string& directory, const std::string& mask)
+{
+    const QSignalBlocker quiet(list);
+    list->clear();
+    if (mask.empty())
+        return;
+    const int itemHeight = list->property("itemHeight").toInt();
+    for (const std::string& name : builder::listMatchingFiles(directory, mask)) {
+        auto* item = new QListWidgetItem(toQt(name), list);
+        item->setData(kPathRole, toQt(directory + "/" + name));
+        if (itemHeight > 0)
+            item->setSizeHint(QSize(0, itemHeight));
+    }
+}
+
+void TMainForm::showProgress()
+{
+    const ui::ProgressModel& p = state_.progress;
+    const auto clampInt = [](std::int64_t v) {
+        return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    ProgressBar->setRange(clampInt(p.min()), clampInt(p.max()));
+    ProgressBar->setValue(clampInt(p.position()));
+    // A flash or a build runs on this thread without returning to the event loop.
+    if (ProgressBar->isVisible())
+        ProgressBar->repaint();
+}
+
+void TMainForm::FlashButtonClick()
+{
+    if (state_.buildMode) {
+        cursor_.setBusy(true);
+        struct Restore {
+            QtBusyCursor& c;
+            ~Restore() { c.setBusy(false); }
+        } restore{cursor_};
+        if (buildAction)
+            buildAction();
+        return;
+    }
+    if (flashAction)
+        flashAction();
+}
+
+void TMainForm::FileListBox1Click()
+{
+    const auto picked = FileListBox1->selectedItems();
+    if (picked.isEmpty())
+        return;
+    const auto result = state_.fileSelection.pickIbmK(
+        fromQt(picked.first()->data(kPathRole).toString()), !FileListBox2->selectedItems().isEmpty());
+    SelectLabel->setText(toQt(result.labelCaption));
+    if (result.enableButton)
+        FlashButton->setEnabled(true);
+    autoSize();
+}
+
+void TMainForm::FileListBox2Click()
+{
+    const auto picked = FileListBox2->selectedItems();
+    if (picked.isEmpty())
+        return;
+    const auto result = state_.fileSelection.pickNonIbmK(
+        fromQt(picked.first()->data(kPathRole).toString()), !FileListBox1->selectedItems().isEmpty());
+    SelectLabel2->setText(toQt(result.labelCaption));
+    if (result.enableButton)
+        FlashButton->setEnabled(true);
+    autoSize();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (mayClose && !mayClose()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace app

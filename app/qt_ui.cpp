@@ -1,0 +1,125 @@
+#include "qt_ui.h"
+
+#include "program_texts.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+
+namespace app {
+
+QString toQt(const std::string& text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string fromQt(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+namespace {
+
+QMessageBox::Icon iconOf(ui::DialogKind kind)
+{
+    switch (kind) {
+    case ui::DialogKind::Warning: return QMessageBox::Warning;
+    case ui::DialogKind::Error: return QMessageBox::Critical;
+    case ui::DialogKind::Confirmation: return QMessageBox::Question;
+    case ui::DialogKind::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::Information;
+}
+
+QString titleOf(ui::DialogKind kind)
+{
+    switch (kind) {
+    case ui::DialogKind::Warning: return QStringLiteral("Warning");
+    case ui::DialogKind::Error: return QStringLiteral("Error");
+    case ui::DialogKind::Confirmation: return QStringLiteral("Confirm");
+    case ui::DialogKind::Information: return QStringLiteral("Information");
+    }
+    return QStringLiteral("Information");
+}
+
+QMessageBox::StandardButton qtButton(ui::Button b)
+{
+    switch (b) {
+    case ui::Button::Yes: return QMessageBox::Yes;
+    case ui::Button::No: return QMessageBox::No;
+    case ui::Button::Ok: return QMessageBox::Ok;
+    case ui::Button::None: break;
+    }
+    return QMessageBox::NoButton;
+}
+
+ui::Button ourButton(int b)
+{
+    switch (b) {
+    case QMessageBox::Yes: return ui::Button::Yes;
+    case QMessageBox::No: return ui::Button::No;
+    case QMessageBox::Ok: return ui::Button::Ok;
+    default: return ui::Button::None;
+    }
+}
+
+int runBox(QMessageBox::Icon icon, const QString& title, const std::string& text,
+           const std::vector<ui::Button>& buttons)
+{
+    QMessageBox box(icon, title, toQt(text), QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    for (ui::Button b : buttons)
+        if (QPushButton* pb = box.addButton(qtButton(b)))
+            pb->setAccessibleName(pb->text().remove(QLatin1Char('&')));
+    box.setObjectName(QStringLiteral("MessageDialog"));
+    return box.exec();
+}
+
+} // namespace
+
+ui::Button QtDialogs::messageDialog(const std::string& text, ui::DialogKind kind,
+                                    const std::vector<ui::Button>& buttons)
+{
+    return ourButton(runBox(iconOf(kind), titleOf(kind), text, buttons));
+}
+
+void QtDialogs::showMessage(const std::string& text)
+{
+    runBox(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text, {ui::Button::Ok});
+}
+
+void QtDialogs::messageBox(const std::string& text, const std::string& title)
+{
+    QMessageBox box(QMessageBox::NoIcon, toQt(title), toQt(text), QMessageBox::Ok, nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.exec();
+}
+
+QtBusyCursor::~QtBusyCursor()
+{
+    setBusy(false);
+}
+
+void QtBusyCursor::setBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void QtQuitRequest::postQuit()
+{
+    posted_ = true;
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+}
+
+} // namespace app

@@ -1,0 +1,95 @@
+#include "startup.h"
+
+#include "container.h"
+#include "program_texts.h"
+
+namespace app {
+namespace {
+
+StartupOutcome arrangeBuildMode(const StartupServices& s)
+{
+    s.view.setDriveListVisible(false);
+    s.view.setSelectLabel2Visible(true);
+    s.view.setFileListsVisible(true);
+    s.view.setFileMasks(builder::kIbmKMask, builder::kNonIbmKMask);
+    s.view.setWindowCaption(buildModeCaption());
+    s.view.setSelectLabelTexts(kSelectIbmKText, kSelectNonIbmKText);
+    s.view.setButton(kBuildCaption, false);
+    s.view.setFileList1Directory(s.currentDirectory.currentDirectory());
+    return StartupOutcome::BuildMode;
+}
+
+StartupOutcome arrangeFlashMode(ProgramState& state, const StartupServices& s)
+{
+    OsVersion version;
+    if (!s.os.version(version) || version.platformId != kPlatformNt) {
+        s.dialogs.messageDialog(kWrongSystemText, ui::DialogKind::Warning, {ui::Button::Yes});
+        s.quit.postQuit();
+        return StartupOutcome::Quit;
+    }
+
+    if (s.dialogs.messageDialog(startWarningText(), ui::DialogKind::Warning,
+                                {ui::Button::Yes, ui::Button::No})
+        != ui::Button::Yes) {
+        s.quit.postQuit();
+        return StartupOutcome::Quit;
+    }
+
+    s.view.setSelectLabel2Visible(false);
+    s.view.setFileListsVisible(false);
+    s.view.setDriveListVisible(true);
+
+    s.view.setWindowCaption(flashModeCaption(state.ownPath));
+
+    bool quitPosted = false;
+    struct Watch : ui::QuitRequest {
+        ui::QuitRequest& inner;
+        bool& posted;
+        Watch(ui::QuitRequest& q, bool& p) : inner(q), posted(p) {}
+        void postQuit() override
+        {
+            posted = true;
+            inner.postQuit();
+        }
+    } watch(s.quit, quitPosted);
+
+    s.view.selectDriveLine(-1);
+    DriveListing found;
+    if (s.discover)
+        found = s.discover(state, s.dialogs, watch);
+
+    std::vector<DriveLine> lines;
+    for (std::size_t i = 0; i < found.lines.size(); ++i)
+        lines.push_back({found.lines[i], i < found.nodes.size() ? found.nodes[i] : std::string()});
+    s.view.setDriveLines(lines);
+
+    if (found.selection < 0 || lines.empty()) {
+        s.view.selectDriveLine(-1);
+        s.dialogs.messageDialog(noDriveErrorText(found.unsupportedLabels), ui::DialogKind::Error,
+                                {ui::Button::Ok});
+        watch.postQuit();
+        return StartupOutcome::Quit;
+    }
+    s.view.selectDriveLine(0);
+    return quitPosted ? StartupOutcome::Quit : StartupOutcome::FlashMode;
+}
+
+} // namespace
+
+std::string noDriveErrorText(const std::vector<std::string>& unsupportedLabels)
+{
+    std::string text = noDriveErrorHead();
+    for (const auto& label : unsupportedLabels)
+        text += label + "\n";
+    return text;
+}
+
+StartupOutcome formCreate(ProgramState& state, std::span<const std::uint8_t> slot1,
+                          std::span<const std::uint8_t> marker, const StartupServices& services)
+{
+    state.buildMode = flash::slotIsEmptyMarker(slot1, marker);
+    state.ownPath = services.ownPath.ownPath();
+    return state.buildMode ? arrangeBuildMode(services) : arrangeFlashMode(state, services);
+}
+
+} // namespace app

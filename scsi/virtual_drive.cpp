@@ -1,0 +1,450 @@
+#include "virtual_drive.h"
+
+#include "cdb.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace scsi {
+
+namespace {
+
+constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::size_t kFixedSenseSize = 18;
+constexpr std::size_t kStandardInquirySize = 36;
+constexpr std::uint8_t kSaveControl = 0x80;
+
+constexpr SenseTriple kInvalidOpcode{0x05, 0x20, 0x00};
+constexpr SenseTriple kInvalidField{0x05, 0x24, 0x00};
+constexpr SenseTriple kNoMedium{0x02, 0x3A, 0x00};
+constexpr SenseTriple kBecomingReady{0x02, 0x04, 0x01};
+constexpr SenseTriple kSaveFailed{0x04, 0x44, 0x00};
+
+CallResult refusedCall(int error, std::string detail)
+{
+    CallResult r;
+    r.outcome = Outcome::OsError;
+    r.error = error;
+    r.detail = std::move(detail);
+    return r;
+}
+
+void putField(std::vector<std::uint8_t>& out, std::size_t offset, std::size_t width,
+              const std::string& text)
+{
+    for (std::size_t i = 0; i < width; ++i)
+        out[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
+}
+
+} // namespace
+
+Fault Fault::checkCondition(unsigned n, SenseTriple sense, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::CheckCondition;
+    f.atRequest = n;
+    f.opcode = op;
+    f.sense = sense;
+    return f;
+}
+
+Fault Fault::refused(unsigned n, int error, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::Refused;
+    f.atRequest = n;
+    f.opcode = op;
+    f.error = error;
+    return f;
+}
+
+Fault Fault::timeOut(unsigned n, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::TimeOut;
+    f.atRequest = n;
+    f.opcode = op;
+    f.error = kTimedOutError;
+    return f;
+}
+
+Fault Fault::shortRead(unsigned n, std::uint32_t missing, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::ShortRead;
+    f.atRequest = n;
+    f.opcode = op;
+    f.missingBytes = missing;
+    return f;
+}
+
+Fault Fault::corruptRead(unsigned n, std::uint32_t offset, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::CorruptRead;
+    f.atRequest = n;
+    f.opcode = op;
+    f.corruptOffset = offset;
+    return f;
+}
+
+Fault Fault::vanish(unsigned n, std::optional<std::uint8_t> op)
+{
+    Fault f;
+    f.kind = Kind::Vanish;
+    f.atRequest = n;
+    f.opcode = op;
+    f.error = kVanishedCallError;
+    return f;
+}
+
+// An open handle on a virtual drive.
+class VirtualDevice : public Device {
+public:
+    VirtualDevice(std::shared_ptr<VirtualDrive> drive, OpenMode mode)
+        : drive_(std::move(drive)), mode_(mode)
+    {
+    }
+    ~VirtualDevice() override { drive_->released(mode_); }
+
+    CallResult passThrough(std::uint32_t controlCode, std::span<std::uint8_t> record,
+                           std::uint32_t inputLength, std::uint32_t outputLength,
+                           std::span<std::uint8_t> data) override
+    {
+        return drive_->passThrough(controlCode, record, inputLength, outputLength, data);
+    }
+    CallResult queryInquiryData(std::span<std::uint8_t> out) override
+    {
+        return drive_->queryInquiryData(out);
+    }
+
+private:
+    std::shared_ptr<VirtualDrive> drive_;
+    OpenMode mode_;
+};
+
+VirtualDrive::VirtualDrive(VirtualDriveConfig config)
+    : config_(std::move(config)), download_(kDownloadBufferSize, 0xFF)
+{
+}
+
+OpenResult VirtualDrive::open(OpenMode mode)
+{
+    OpenResult result;
+    if (vanished_) {
+        result.error = kVanishedOpenError;
+    } else if (config_.openError != 0) {
+        result.error = config_.openError;
+    } else if (mode == OpenMode::Exclusive && exclusiveHeld_) {
+        result.error = kBusyError;
+    } else {
+        if (mode == OpenMode::Exclusive)
+            exclusiveHeld_ = true;
+        ++openCount_;
+        ++openDevices_;
+        result.device = std::make_unique<VirtualDevice>(shared_from_this(), mode);
+    }
+    return result;
+}
+
+void VirtualDrive::released(OpenMode mode)
+{
+    --openDevices_;
+    if (mode == OpenMode::Exclusive)
+        exclusiveHeld_ = false;
+}
+
+std::vector<std::uint8_t> VirtualDrive::inquiryData() const
+{
+    std::vector<std::uint8_t> d(kStandardInquirySize, 0);
+    d[0] = 0x05; // CD/DVD device
+    d[1] = 0x80; // removable medium
+    d[2] = 0x00;
+    d[3] = 0x02; // response data format 2
+    d[4] = static_cast<std::uint8_t>(kStandardInquirySize - 5);
+    putField(d, 8, 8, config_.vendor);
+    putField(d, 16, 16, config_.product);
+    putField(d, 32, 4, config_.revision);
+    return d;
+}
+
+const Fault* VirtualDrive::dueFault(std::uint8_t opcode)
+{
+    for (Armed& armed : faults_) {
+        const Fault& f = armed.fault;
+        if (f.opcode && *f.opcode != opcode)
+            continue;
+        const unsigned count = f.opcode ? countByOpcode_[opcode]
+                                        : static_cast<unsigned>(requests_.size());
+        const bool due = f.persistent ? count >= f.atRequest : (!armed.fired && count == f.atRequest);
+        if (due) {
+            armed.fired = true;
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::uint8_t> record,
+                                     std::uint32_t inputLength, std::uint32_t outputLength,
+                                     std::span<std::uint8_t> data)
+{
+    const bool direct = controlCode == kIoctlScsiPassThroughDirect;
+    const bool buffered = controlCode == kIoctlScsiPassThrough;
+    if (!direct && !buffered)
+        return refusedCall(EINVAL, "unknown control code");
+    if (record.size() < record::kHeaderSize || inputLength < record::kHeaderSize
+        || inputLength > record.size() || outputLength > record.size()
+        || outputLength < record::kHeaderSize)
+        return refusedCall(EINVAL, "record lengths out of range");
+
+    ReceivedRequest rq;
+    rq.controlCode = controlCode;
+    rq.header = decodeHeader(record);
+    rq.cdb.assign(rq.header.cdb.begin(),
+                  rq.header.cdb.begin() + std::min<std::size_t>(rq.header.cdbLength, record::kCdbCapacity));
+    rq.inputLength = inputLength;
+    rq.outputLength = outputLength;
+    rq.dataLength = data.size();
+    const std::uint32_t asked = rq.header.dataTransferLength;
+    const bool dataIn = rq.header.dataIn != record::kDataInToDevice;
+    if (!dataIn && direct)
+        rq.dataOut.assign(data.begin(), data.begin() + std::min<std::size_t>(asked, data.size()));
+    const std::uint8_t opcode = rq.opcode();
+    requests_.push_back(rq);
+    ++countByOpcode_[opcode];
+
+    if (vanished_)
+        return refusedCall(kVanishedCallError, "drive gone");
+    const Fault* fault = dueFault(opcode);
+    if (fault && fault->kind == Fault::Kind::Vanish) {
+        vanished_ = true;
+        return refusedCall(kVanishedCallError, "drive gone");
+    }
+    if (fault && fault->kind == Fault::Kind::Refused)
+        return refusedCall(fault->error, "refused");
+    if (fault && fault->kind == Fault::Kind::TimeOut) {
+        CallResult r;
+        r.outcome = Outcome::Transport;
+        r.error = kTimedOutError;
+        r.detail = "timed out";
+        return r;
+    }
+
+    // What the system itself checks before the command goes out.
+    if (rq.header.cdbLength == 0 || rq.header.cdbLength > record::kCdbCapacity)
+        return refusedCall(EINVAL, "bad CDB length");
+    std::span<std::uint8_t> block;
+    if (asked > 0) {
+        if (direct) {
+            if (data.size() < asked)
+                return refusedCall(EFAULT, "data block shorter than the transfer length");
+            block = data.first(asked);
+        } else {
+            if (rq.header.dataBuffer > record.size() || record.size() - rq.header.dataBuffer < asked)
+                return refusedCall(EINVAL, "data area outside the record");
+            block = record.subspan(rq.header.dataBuffer, asked);
+        }
+    }
+
+    Answer answer;
+    std::vector<std::uint8_t> incoming;
+    if (fault && fault->kind == Fault::Kind::CheckCondition) {
+        answer.status = kCheckCondition;
+        if (fault->withSense)
+            answer.sense = fault->sense;
+    } else if (dataIn) {
+        incoming.assign(asked, 0);
+        answer = execute(rq, incoming);
+        if (answer.status == 0 && fault && fault->kind == Fault::Kind::ShortRead)
+            answer.transferred -= std::min(answer.transferred, fault->missingBytes);
+        if (answer.status == 0 && fault && fault->kind == Fault::Kind::CorruptRead
+            && answer.transferred > 0)
+            incoming[fault->corruptOffset % answer.transferred] ^= 0xFF;
+        std::copy_n(incoming.begin(), std::min<std::size_t>(answer.transferred, block.size()),
+                    block.begin());
+    } else {
+        answer = execute(rq, block);
+    }
+
+    // Complete the record as the system does: status, the drive's address, sense data.
+    record[record::kScsiStatus] = answer.status;
+    record[record::kPathId] = config_.path;
+    record[record::kTargetId] = config_.target;
+    record[record::kLun] = config_.lun;
+    std::size_t senseCount = 0;
+    if (answer.sense) {
+        std::array<std::uint8_t, kFixedSenseSize> sense{};
+        sense[0] = 0x70;
+        sense[2] = answer.sense->key;
+        sense[7] = kFixedSenseSize - 8;
+        sense[12] = answer.sense->asc;
+        sense[13] = answer.sense->ascq;
+        const std::size_t offset = rq.header.senseInfoOffset;
+        senseCount = std::min<std::size_t>(rq.header.senseInfoLength, kFixedSenseSize);
+        const std::size_t room = offset < outputLength ? outputLength - offset : 0;
+        senseCount = std::min(senseCount, room);
+        std::copy_n(sense.begin(), senseCount, record.begin() + offset);
+    }
+    record[record::kSenseInfoLength] = static_cast<std::uint8_t>(senseCount);
+
+    CallResult r;
+    r.outcome = answer.status == 0 ? Outcome::Good : (senseCount > 0 ? Outcome::Sense : Outcome::Status);
+    r.bytesReturned = outputLength;
+    r.dataTransferred = answer.transferred;
+    return r;
+}
+
+VirtualDrive::Answer VirtualDrive::execute(const ReceivedRequest& rq, std::span<std::uint8_t> data)
+{
+    const auto check = [](SenseTriple sense) {
+        Answer a;
+        a.status = kCheckCondition;
+        a.sense = sense;
+        return a;
+    };
+    const std::vector<std::uint8_t>& c = rq.cdb;
+    const std::uint32_t asked = rq.header.dataTransferLength;
+    switch (rq.opcode()) {
+    case op::kInquiry: {
+        if (c.size() < 6 || (c[1] & 0x01) != 0)
+            return check(kInvalidField);
+        const std::vector<std::uint8_t> inquiry = inquiryData();
+        const std::size_t n = std::min({inquiry.size(), static_cast<std::size_t>(c[4]),
+                                        static_cast<std::size_t>(asked), data.size()});
+        std::copy_n(inquiry.begin(), n, data.begin());
+        Answer a;
+        a.transferred = static_cast<std::uint32_t>(n);
+        return a;
+    }
+    case op::kTestUnitReady:
+        if (config_.neverReady)
+            return check(kBecomingReady);
+        if (!config_.discPresent)
+            return check(kNoMedium);
+        return {};
+    case op::kStartStopUnit: {
+        if (c.size() < 6)
+            return check(kInvalidField);
+        const bool start = (c[4] & 0x01) != 0;
+        const bool loadEject = (c[4] & 0x02) != 0;
+        if (loadEject && !start && !config_.discStaysIn)
+            config_.discPresent = false;
+        return {};
+    }
+    case op::kWriteBuffer: {
+        if (c.size() != 10 || (c[1] & 0x1F) != kWriteBufferModeDownloadSave || c[2] != kBufferId)
+            return check(kInvalidField);
+        const std::uint32_t offset = getBe24(c, 3);
+        const std::uint32_t length = getBe24(c, 6);
+        const std::uint8_t control = c[9];
+        if (control == 0) {
+            if (rq.header.dataIn != record::kDataInToDevice || asked != length
+                || static_cast<std::uint64_t>(offset) + length > download_.size())
+                return check(kInvalidField);
+            std::copy_n(data.begin(), length, download_.begin() + offset);
+            Answer a;
+            a.transferred = length;
+            return a;
+        }
+        if (control == kSaveControl) {
+            if (asked != 0)
+                return check(kInvalidField);
+            if (onSave_ && !onSave_(download_))
+                return check(kSaveFailed);
+            firmware_ = download_;
+            ++firmwareSaves_;
+            return {};
+        }
+        return check(kInvalidField);
+    }
+    case op::kReadBuffer: {
+        if (c.size() != 10 || (c[1] & 0x1F) != kReadBufferModeVendor || c[2] != kBufferId
+            || rq.header.dataIn == record::kDataInToDevice)
+            return check(kInvalidField);
+        const std::uint32_t offset = getBe24(c, 3);
+        const std::uint32_t length = getBe24(c, 6);
+        if (static_cast<std::uint64_t>(offset) + length > download_.size())
+            return check(kInvalidField);
+        const std::size_t n = std::min<std::size_t>({length, asked, data.size()});
+        std::copy_n(download_.begin() + offset, n, data.begin());
+        Answer a;
+        a.transferred = static_cast<std::uint32_t>(n);
+        return a;
+    }
+    default:
+        return check(kInvalidOpcode);
+    }
+}
+
+CallResult VirtualDrive::queryInquiryData(std::span<std::uint8_t> out)
+{
+    ++inquiryDataQueries_;
+    if (vanished_)
+        return refusedCall(kVanishedCallError, "drive gone");
+    if (config_.inquiryDataError != 0)
+        return refusedCall(config_.inquiryDataError, "inquiry data query failed");
+    // One bus with one device: its address and the first bytes of its INQUIRY data.
+    std::fill(out.begin(), out.end(), 0);
+    const std::uint8_t head[] = {1, config_.path, config_.target, config_.lun};
+    const std::size_t n = std::min(out.size(), sizeof head);
+    std::copy_n(head, n, out.begin());
+    CallResult r;
+    r.outcome = Outcome::Good;
+    r.bytesReturned = static_cast<std::uint32_t>(n);
+    return r;
+}
+
+// The drive system.
+
+void VirtualDriveSystem::addDrive(char letter, std::shared_ptr<VirtualDrive> drive, std::string node)
+{
+    addDrive(letter, DriveType::CdRom, std::move(drive), std::move(node));
+}
+
+void VirtualDriveSystem::addRoot(char letter, DriveType type, std::string node)
+{
+    addDrive(letter, type, nullptr, std::move(node));
+}
+
+void VirtualDriveSystem::addDrive(char letter, DriveType type, std::shared_ptr<VirtualDrive> drive,
+                                  std::string node)
+{
+    if (node.empty())
+        node = std::string("virtual:") + letter;
+    Slot slot{DriveRoot{letter, type, std::move(node)}, std::move(drive)};
+    const auto at = std::find_if(slots_.begin(), slots_.end(),
+                                 [letter](const Slot& s) { return s.root.letter > letter; });
+    slots_.insert(at, std::move(slot));
+}
+
+std::vector<DriveRoot> VirtualDriveSystem::driveRoots()
+{
+    std::vector<DriveRoot> roots;
+    for (const Slot& s : slots_)
+        roots.push_back(s.root);
+    return roots;
+}
+
+OpenResult VirtualDriveSystem::open(char letter, OpenMode mode)
+{
+    ++opens_;
+    for (const Slot& s : slots_) {
+        if (s.root.letter != letter)
+            continue;
+        if (!s.drive)
+            return OpenResult{nullptr, kVanishedOpenError};
+        return s.drive->open(mode);
+    }
+    return OpenResult{nullptr, ENOENT};
+}
+
+std::shared_ptr<VirtualDrive> VirtualDriveSystem::drive(char letter) const
+{
+    for (const Slot& s : slots_)
+        if (s.root.letter == letter)
+            return s.drive;
+    return nullptr;
+}
+
+} // namespace scsi

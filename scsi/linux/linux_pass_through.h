@@ -1,0 +1,34 @@
+// The Linux drive system: the optical drives from sysfs, opened through their SCSI
+// generic node and driven with SG_IO.
+//
+// Which nodes are opened, and why:
+// - Requests go through the drive's sg node opened read/write (O_RDWR | O_NONBLOCK).
+//   On an sg node opened read/write the kernel lets every command through, so the
+//   node's permissions alone decide who may send WRITE BUFFER; a user without them
+//   gets EACCES when the drive is opened, before any request is sent.
+// - A flash (OpenMode::Exclusive) also opens the block node O_RDONLY | O_NONBLOCK |
+//   O_EXCL and holds it while the device lives: the kernel stops polling the drive for
+//   media meanwhile, and the open fails with EBUSY while a disc of it is mounted.
+// - Without an sg node (the sg module is not loaded) the block node carries the
+//   requests. The kernel then lets WRITE BUFFER through only to a process with
+//   CAP_SYS_RAWIO, so the open fails with EPERM for a process without it.
+// O_NONBLOCK keeps an empty tray from blocking the open or closing the tray.
+#pragma once
+
+#include "drive_system.h"
+#include "linux_drive_list.h"
+
+#include <memory>
+
+namespace scsi::sg {
+
+// Opens one drive as described above.
+OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode);
+
+// True when this process holds CAP_SYS_RAWIO in its effective set.
+bool hasRawIoCapability();
+
+// The drive system over the drives that listOpticalDrives finds under paths.
+std::unique_ptr<DriveSystem> makeLinuxDriveSystem(SystemPaths paths = {});
+
+} // namespace scsi::sg

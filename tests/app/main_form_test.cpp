@@ -1,0 +1,416 @@
+#include "main_form.h"
+
+#include "flash_application.h"
+#include "program_texts.h"
+
+#include "scripted_ui.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct NtSystem : OsIdentity {
+    bool version(OsVersion& out) const override
+    {
+        out.platformId = kPlatformNt;
+        return true;
+    }
+};
+struct Path : OwnPath {
+    std::string ownPath() const override { return "/opt/korvane/W2KVQ8E10.EXE"; }
+};
+struct Dir : CurrentDirectory {
+    std::string dir;
+    std::string currentDirectory() const override { return dir; }
+};
+
+constexpr std::array<std::uint8_t, 7> kMarker{'Q', 'O', 'R', 'M', '0', '1', 0};
+constexpr std::array<std::uint8_t, 8> kTemplateSlot{'Q', 'O', 'R', 'M', '0', '1', 0, 0};
+constexpr std::array<std::uint8_t, 8> kFinishedSlot{'Q', 'O', 'R', 'M', '0', '2', 0, 0};
+
+class MainForm : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previous = QDir::currentPath();
+        folder = fs::temp_directory_path() / ("mainform-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        for (const char* name : {"VQ8E.BIN", "vq9a.bin", "VQ10.BIN", "VQA0.BIN", "notes.txt"})
+            std::ofstream(folder / name) << "x";
+        fs::create_directory(folder / "VQ81.BIN"); // a directory is not offered
+        QDir::setCurrent(QString::fromStdString(folder.string()));
+        dir.dir = folder.string();
+    }
+    void TearDown() override
+    {
+        QDir::setCurrent(previous);
+        fs::remove_all(folder);
+    }
+
+    StartupEnvironment env()
+    {
+        return {dialogs, quit, os, path, dir, [this](ProgramState&, ui::Dialogs&, ui::QuitRequest&) { return found; }};
+    }
+
+    template <class W> W* child(TMainForm& form, const char* name)
+    {
+        W* w = form.findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(nullptr, w) << name;
+        return w;
+    }
+
+    static QStringList items(QListWidget* list)
+    {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text();
+        return out;
+    }
+
+    QString previous;
+    fs::path folder;
+    ui::UiLog log;
+    ui::ScriptedDialogs dialogs{log};
+    ui::RecordingQuit quit{log};
+    NtSystem os;
+    Path path;
+    Dir dir;
+    DriveListing found;
+    ProgramState state;
+};
+
+TEST_F(MainForm, BuildModeShowsBothFileListsWithTheirMasksAndADisabledBuildButton)
+{
+    TMainForm form(state);
+    ASSERT_EQ(StartupOutcome::BuildMode, form.FormCreate(env(), kTemplateSlot, kMarker));
+    form.show();
+    EXPECT_EQ(QStringLiteral("MainForm"), form.objectName());
+    EXPECT_EQ(QStringLiteral("Korvane  Flash utility   V1.015 QVX-5500 [Buiding]"), form.windowTitle());
+    EXPECT_FALSE(child<QComboBox>(form, "ComboBox1")->isVisible());
+    auto* list1 = child<QListWidget>(form, "FileListBox1");
+    auto* list2 = child<QListWidget>(form, "FileListBox2");
+    EXPECT_TRUE(list1->isVisible());
+    EXPECT_TRUE(list2->isVisible());
+    EXPECT_TRUE(child<QLabel>(form, "SelectLabel2")->isVisible());
+    EXPECT_EQ((QStringList{"VQ8E.BIN", "vq9a.bin"}), items(list1));
+    EXPECT_EQ((QStringList{"VQ10.BIN"}), items(list2));
+    EXPECT_EQ(QStringLiteral("Select IBM-K BIN file."), list1->toolTip());
+    EXPECT_EQ(QStringLiteral("Select Non IBM-K BIN file."), list2->toolTip());
+    EXPECT_EQ(QStringLiteral("Select IBM-K BIN file."), child<QLabel>(form, "SelectLabel")->text());
+    EXPECT_EQ(QStringLiteral("Select NonIBM-K BIN file."), child<QLabel>(form, "SelectLabel2")->text());
+    auto* button = child<QPushButton>(form, "FlashButton");
+    EXPECT_EQ(QStringLiteral("Build"), button->text());
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(log.events().empty());
+}
+
+TEST_F(MainForm, ButtonIsEnabledOnceBothListsHaveAPickAndStaysEnabled)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    auto* list1 = child<QListWidget>(form, "FileListBox1");
+    auto* list2 = child<QListWidget>(form, "FileListBox2");
+    auto* button = child<QPushButton>(form, "FlashButton");
+
+    // A real click on the first list's first row.
+    QTest::mouseClick(list1->viewport(), Qt::LeftButton, {}, list1->visualItemRect(list1->item(0)).center());
+    EXPECT_EQ(QStringLiteral("IBM-K BIN file: VQ8E.BIN"), child<QLabel>(form, "SelectLabel")->text());
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ("VQ8E.BIN", state.fileSelection.ibmKName());
+    EXPECT_EQ((folder / "VQ8E.BIN").string(), state.fileSelection.ibmKPath());
+
+    list2->setCurrentRow(0);
+    EXPECT_EQ(QStringLiteral("NonIBM-K BIN file: VQ10.BIN"), child<QLabel>(form, "SelectLabel2")->text());
+    EXPECT_TRUE(button->isEnabled());
+
+    list1->setCurrentRow(1);
+    EXPECT_EQ(QStringLiteral("IBM-K BIN file: vq9a.bin"), child<QLabel>(form, "SelectLabel")->text());
+    EXPECT_EQ("vq9a.bin", state.fileSelection.ibmKName());
+    list1->clearSelection();
+    EXPECT_TRUE(button->isEnabled()); // nothing disables it again
+    // The labels grow with their text, and the window with them.
+    EXPECT_GE(form.width(), child<QLabel>(form, "SelectLabel2")->geometry().right());
+}
+
+TEST_F(MainForm, FirstPickInTheSecondListDoesNotEnableTheButtonAlone)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    child<QListWidget>(form, "FileListBox2")->setCurrentRow(0);
+    EXPECT_FALSE(child<QPushButton>(form, "FlashButton")->isEnabled());
+    child<QListWidget>(form, "FileListBox1")->setCurrentRow(0);
+    EXPECT_TRUE(child<QPushButton>(form, "FlashButton")->isEnabled());
+}
+
+TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
+{
+    dialogs.answer(ui::Button::Yes);
+    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E", "1-1-0 E: KORVANE QVX-5500        VQ10"};
+    found.nodes = {"/dev/sr0", "/dev/sr1"};
+    found.selection = 1;
+    TMainForm form(state);
+    ASSERT_EQ(StartupOutcome::FlashMode, form.FormCreate(env(), kFinishedSlot, kMarker));
+    form.show();
+    EXPECT_EQ(QStringLiteral("Korvane  Flash utility   V1.015 QVX-5500 [VQ8E10]"), form.windowTitle());
+    auto* combo = child<QComboBox>(form, "ComboBox1");
+    EXPECT_TRUE(combo->isVisible());
+    ASSERT_EQ(2, combo->count());
+    EXPECT_EQ(QString::fromStdString(found.lines[1]), combo->itemText(1));
+    EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->itemData(1, Qt::ToolTipRole).toString());
+    EXPECT_EQ(0, combo->currentIndex());
+    EXPECT_EQ(0, form.driveIndex());
+    EXPECT_EQ(QStringLiteral("/dev/sr0"), combo->toolTip());
+    EXPECT_FALSE(child<QListWidget>(form, "FileListBox1")->isVisible());
+    EXPECT_FALSE(child<QListWidget>(form, "FileListBox2")->isVisible());
+    EXPECT_FALSE(child<QLabel>(form, "SelectLabel2")->isVisible());
+    EXPECT_EQ(QStringLiteral("Select drive you want to flash:"), child<QLabel>(form, "SelectLabel")->text());
+    EXPECT_EQ(QStringLiteral("Flash"), child<QPushButton>(form, "FlashButton")->text());
+    EXPECT_TRUE(child<QPushButton>(form, "FlashButton")->isEnabled());
+    // The columns of the drive lines line up: every character has the same advance.
+    const QFontMetricsF metrics(combo->font());
+    for (QChar c : QStringLiteral("W1- :"))
+        EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QLatin1Char('i')), metrics.horizontalAdvance(c)) << c.toLatin1();
+    EXPECT_TRUE(form.font().bold());
+    EXPECT_FALSE(combo->font().bold());
+}
+
+TEST_F(MainForm, ControlsStandAsTheFormLaysThemOut)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    const double scale = QGuiApplication::primaryScreen()->logicalDotsPerInchY() / 120.0;
+    const auto px = [&](int v) { return static_cast<int>(std::lround(v * scale)); };
+    auto* list2 = child<QListWidget>(form, "FileListBox2");
+    EXPECT_EQ(QRect(px(256), px(24), px(241), px(41)), list2->geometry());
+    EXPECT_EQ(QRect(px(0), px(72), px(497), px(57)), child<QGroupBox>(form, "GroupBox2")->geometry());
+    EXPECT_EQ(QRect(px(8), px(24), px(393), px(23)), child<QProgressBar>(form, "ProgressBar")->geometry());
+    EXPECT_EQ(QRect(px(416), px(96), px(73), px(25)), child<QPushButton>(form, "FlashButton")->geometry());
+    EXPECT_EQ(child<QComboBox>(form, "ComboBox1")->y(), child<QListWidget>(form, "FileListBox1")->y());
+    EXPECT_EQ(px(72) + px(57), form.height()); // auto-size: the group box is the lowest control
+    EXPECT_EQ(0, child<QProgressBar>(form, "ProgressBar")->minimum());
+    EXPECT_EQ(100, child<QProgressBar>(form, "ProgressBar")->maximum());
+}
+
+TEST_F(MainForm, EveryControlHasAnAccessibleName)
+{
+    dialogs.answer(ui::Button::Yes);
+    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
+    found.selection = 0;
+    TMainForm form(state);
+    form.FormCreate(env(), kFinishedSlot, kMarker);
+    form.statusLine().setCaption("Flash Completed.");
+    for (const char* name : {"ComboBox1", "FileListBox1", "FileListBox2", "FlashButton", "ProgressBar",
+                             "GroupBox2", "SelectLabel"}) {
+        QWidget* w = child<QWidget>(form, name);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(nullptr, a) << name;
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << name;
+    }
+    EXPECT_EQ(QStringLiteral("Flash Completed."),
+              QAccessible::queryAccessibleInterface(child<QWidget>(form, "GroupBox2"))->text(QAccessible::Name));
+}
+
+TEST_F(MainForm, ButtonRunsTheBuildUnderTheHourglassInBuildMode)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    int builds = 0;
+    int flashes = 0;
+    form.buildAction = [&] {
+        ++builds;
+        ASSERT_NE(nullptr, QApplication::overrideCursor());
+        EXPECT_EQ(Qt::WaitCursor, QApplication::overrideCursor()->shape());
+    };
+    form.flashAction = [&] { ++flashes; };
+    form.FlashButtonClick();
+    EXPECT_EQ(1, builds);
+    EXPECT_EQ(0, flashes);
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+
+    form.buildAction = [] { throw std::runtime_error("disk full"); };
+    EXPECT_THROW(form.FlashButtonClick(), std::runtime_error);
+    EXPECT_EQ(nullptr, QApplication::overrideCursor()); // restored on the way out
+}
+
+TEST_F(MainForm, ButtonRunsTheFlashInFlashMode)
+{
+    dialogs.answer(ui::Button::Yes);
+    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
+    found.selection = 0;
+    TMainForm form(state);
+    form.FormCreate(env(), kFinishedSlot, kMarker);
+    int builds = 0;
+    int flashes = 0;
+    form.buildAction = [&] { ++builds; };
+    form.flashAction = [&] {
+        ++flashes;
+        EXPECT_EQ(nullptr, QApplication::overrideCursor()); // the flash sets its own cursor
+    };
+    QTest::mouseClick(child<QPushButton>(form, "FlashButton"), Qt::LeftButton);
+    EXPECT_EQ(1, flashes);
+    EXPECT_EQ(0, builds);
+}
+
+TEST_F(MainForm, ProgressBarAndStatusLineFollowTheProcedures)
+{
+    TMainForm form(state);
+    auto* bar = child<QProgressBar>(form, "ProgressBar");
+    state.progress.setMax(262144);
+    state.progress.setStep(16384);
+    state.progress.stepIt();
+    state.progress.stepIt();
+    EXPECT_EQ(262144, bar->maximum());
+    EXPECT_EQ(32768, bar->value());
+    state.progress.setPosition(0);
+    EXPECT_EQ(0, bar->value());
+
+    form.statusLine().setCaption("Don't turn off the system, Flash is in progress...");
+    EXPECT_EQ(QStringLiteral("Don't turn off the system, Flash is in progress..."),
+              child<QGroupBox>(form, "GroupBox2")->title());
+    EXPECT_EQ("Don't turn off the system, Flash is in progress...", form.statusLine().caption());
+}
+
+TEST_F(MainForm, ClosingCanBeRefusedWhileAFlashRuns)
+{
+    TMainForm form(state);
+    form.show();
+    bool busy = true;
+    form.mayClose = [&] { return !busy; };
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    busy = false;
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+}
+
+struct CountedDevice : scsi::Device {
+    int* alive;
+    explicit CountedDevice(int* a) : alive(a) { ++*alive; }
+    ~CountedDevice() override { --*alive; }
+    scsi::CallResult passThrough(std::uint32_t, std::span<std::uint8_t>, std::uint32_t, std::uint32_t,
+                                 std::span<std::uint8_t>) override { return {}; }
+    scsi::CallResult queryInquiryData(std::span<std::uint8_t>) override { return {}; }
+};
+
+TEST_F(MainForm, ConstructorResetsTheDeviceStateAndDestructionClosesTheDevice)
+{
+    state.deviceAccess.lastRequestSucceeded = true;
+    state.deviceAccess.bytesReturned = 80;
+    int alive = 0;
+    {
+        TMainForm form(state);
+        EXPECT_FALSE(state.deviceAccess.lastRequestSucceeded);
+        EXPECT_EQ(0u, state.deviceAccess.bytesReturned);
+        state.deviceAccess.device = std::make_unique<CountedDevice>(&alive);
+        EXPECT_EQ(1, alive);
+    }
+    EXPECT_EQ(0, alive);
+    EXPECT_EQ(nullptr, state.deviceAccess.device);
+    state.progress.stepIt(); // the bar is gone; the model no longer calls it
+}
+
+// Answers the next modal message box from the event loop and reports what it showed.
+struct SeenBox {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+void answerNextBox(SeenBox& seen, QMessageBox::StandardButton press)
+{
+    QTimer::singleShot(0, [&seen, press] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, box);
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            seen.buttons << b->text().remove(QLatin1Char('&'));
+        box->button(press)->click();
+    });
+}
+
+TEST(QtDialogsTest, MessageDialogShowsKindTitleIconAndTheGivenButtons)
+{
+    nameApplication();
+    QtDialogs dialogs;
+    SeenBox seen;
+    answerNextBox(seen, QMessageBox::No);
+    EXPECT_EQ(ui::Button::No, dialogs.messageDialog("\nWARNING:\n<b>x</b>", ui::DialogKind::Warning,
+                                                    {ui::Button::Yes, ui::Button::No}));
+    EXPECT_EQ(QStringLiteral("Warning"), seen.title);
+    EXPECT_EQ(QStringLiteral("\nWARNING:\n<b>x</b>"), seen.text);
+    EXPECT_EQ(QMessageBox::Warning, seen.icon);
+    seen.buttons.sort();
+    EXPECT_EQ((QStringList{"No", "Yes"}), seen.buttons);
+
+    answerNextBox(seen = {}, QMessageBox::Ok);
+    EXPECT_EQ(ui::Button::Ok, dialogs.messageDialog("e", ui::DialogKind::Error, {ui::Button::Ok}));
+    EXPECT_EQ(QStringLiteral("Error"), seen.title);
+    EXPECT_EQ(QMessageBox::Critical, seen.icon);
+    EXPECT_EQ(QStringList{"OK"}, seen.buttons);
+
+    answerNextBox(seen = {}, QMessageBox::Yes);
+    EXPECT_EQ(ui::Button::Yes, dialogs.messageDialog("c", ui::DialogKind::Confirmation,
+                                                     {ui::Button::Yes, ui::Button::No}));
+    EXPECT_EQ(QStringLiteral("Confirm"), seen.title);
+    EXPECT_EQ(QMessageBox::Question, seen.icon);
+
+    answerNextBox(seen = {}, QMessageBox::Yes);
+    EXPECT_EQ(ui::Button::Yes, dialogs.messageDialog("O.S must be WinNT or Win2000.", ui::DialogKind::Warning,
+                                                     {ui::Button::Yes}));
+    EXPECT_EQ(QStringList{"Yes"}, seen.buttons);
+}
+
+TEST(QtDialogsTest, PlainBoxesCarryTheApplicationTitleOrTheirOwn)
+{
+    nameApplication();
+    QtDialogs dialogs;
+    SeenBox seen;
+    answerNextBox(seen, QMessageBox::Ok);
+    dialogs.showMessage("Error opening: 13");
+    EXPECT_EQ(QString::fromLatin1(kApplicationTitle), seen.title);
+    EXPECT_EQ(QStringLiteral("Error opening: 13"), seen.text);
+    EXPECT_EQ(QStringList{"OK"}, seen.buttons);
+
+    answerNextBox(seen = {}, QMessageBox::Ok);
+    dialogs.messageBox("Restart now?", "Restart");
+    EXPECT_EQ(QStringLiteral("Restart"), seen.title);
+    EXPECT_EQ(QStringLiteral("Restart now?"), seen.text);
+}
+
+TEST(ApplicationName, NamesTheApplicationAsAWhole)
+{
+    nameApplication();
+    EXPECT_EQ(QString::fromLatin1(kApplicationTitle), QCoreApplication::applicationName());
+    EXPECT_EQ(QStringLiteral("korvane-flash-utility"), QGuiApplication::desktopFileName());
+    // The window title itself is checked on a real X server (tests/e2e): no display name
+    // may be appended to it.
+}
+
+} // namespace
+} // namespace app

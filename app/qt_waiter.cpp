@@ -41,10 +41,13 @@ void QtWaiter::runBlocking(const std::function<void()>& call)
         // call ended before it started.
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    // Something else may end the loop early (an application-wide exit); the call still
-    // has to be waited for, so the loop is entered again until it has ended.
-    while (!done.load())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Something else may end the loop early; the call still has to be waited for, so the
+    // loop is entered again until it has ended. Once the application is quitting, a loop
+    // refuses to run (-1): then the call is simply waited for.
+    while (!done.load()) {
+        if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1)
+            break;
+    }
     worker.join();
     if (failure)
         std::rethrow_exception(failure);
@@ -60,7 +63,10 @@ void QtWaiter::sleep(std::chrono::milliseconds duration)
     while (!deadline.hasExpired()) {
         QEventLoop loop;
         QTimer::singleShot(deadline.remainingTime(), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(deadline.remainingTime()));
+            break;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "main_form.h"
 #include "program_state.h"
 #include "qt_ui.h"
+#include "system_drives.h"
 
 #include <QDir>
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     app::FlashApplication application(argc, argv);
     try {
         app::ProgramState state;
+        state.drives = scsi::makeSystemDriveSystem();
         app::QtDialogs dialogs;
         app::QtQuitRequest quit;
         const app::LinuxOsIdentity os;

@@ -65,7 +65,7 @@ StartupOutcome arrangeFlashMode(ProgramState& state, const StartupServices& s)
 
     if (found.selection < 0 || lines.empty()) {
         s.view.selectDriveLine(-1);
-        s.dialogs.messageDialog(noDriveErrorText(found.unsupportedLabels), ui::DialogKind::Error,
+        s.dialogs.messageDialog(noDriveErrorText(found.unsupportedLines), ui::DialogKind::Error,
                                 {ui::Button::Ok});
         watch.postQuit();
         return StartupOutcome::Quit;
@@ -76,12 +76,9 @@ StartupOutcome arrangeFlashMode(ProgramState& state, const StartupServices& s)
 
 } // namespace
 
-std::string noDriveErrorText(const std::vector<std::string>& unsupportedLabels)
+std::string noDriveErrorText(const std::string& unsupportedLines)
 {
-    std::string text = noDriveErrorHead();
-    for (const auto& label : unsupportedLabels)
-        text += label + "\n";
-    return text;
+    return noDriveErrorHead() + unsupportedLines;
 }
 
 StartupOutcome formCreate(ProgramState& state, std::span<const std::uint8_t> slot1,

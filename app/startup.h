@@ -15,13 +15,13 @@
 
 namespace app {
 
-// What the drive search found: one line (and device node) per supported drive, the
-// labels of drives that answered but are not supported, and the list's selection
+// What the drive search found: one line (and device node) per supported drive, a label
+// and "\n" for each drive that answered but is not supported, and the list's selection
 // (-1 when no drive was accepted).
 struct DriveListing {
     std::vector<std::string> lines;
     std::vector<std::string> nodes;
-    std::vector<std::string> unsupportedLabels;
+    std::string unsupportedLines;
     int selection = -1;
 };
 
@@ -50,7 +50,7 @@ enum class StartupOutcome {
 StartupOutcome formCreate(ProgramState& state, std::span<const std::uint8_t> slot1,
                           std::span<const std::uint8_t> marker, const StartupServices& services);
 
-// The no-drive error text: the prepared head, then each unsupported label and "\n".
-std::string noDriveErrorText(const std::vector<std::string>& unsupportedLabels);
+// The no-drive error text: the prepared head, then the unsupported drives' lines.
+std::string noDriveErrorText(const std::string& unsupportedLines);
 
 } // namespace app

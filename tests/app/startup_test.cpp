@@ -169,7 +169,7 @@ TEST_F(Startup, SystemOutsideTheNtFamilyGetsOneYesButtonAndEnds)
 TEST_F(Startup, NoSupportedDriveShowsThePreparedErrorTextThenEnds)
 {
     dialogs.answer(Button::Yes);
-    found.unsupportedLabels = {"1-0-0 D: KORVANE QVX-5500        VQA0", "0-1-0 E: OTHER   CD-ROM          1.00"};
+    found.unsupportedLines = "1-0-0 D: KORVANE QVX-5500        VQA0\n0-1-0 E: OTHER   CD-ROM          1.00\n";
     EXPECT_EQ(StartupOutcome::Quit, run("QORM02"));
     ASSERT_EQ((std::vector<std::string>{"dialog Warning", "search", "dialog Error", "quit"}),
               dialogsAndQuits());
@@ -185,7 +185,7 @@ TEST_F(Startup, NoDriveAtAllGivesAnEmptyDetectedList)
     dialogs.answer(Button::Yes);
     EXPECT_EQ(StartupOutcome::Quit, run("QORM02"));
     EXPECT_EQ(kErrorHead, log.events()[log.events().size() - 2].text);
-    EXPECT_EQ(kErrorHead, noDriveErrorText({}));
+    EXPECT_EQ(kErrorHead, noDriveErrorText(""));
     const std::string head = noDriveErrorHead();
     const std::size_t rule = head.find("drives:\n") + 8;
     EXPECT_EQ(std::string(59, '-') + "\n", head.substr(rule)); // the rule under "Detected drives:"

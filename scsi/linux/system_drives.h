@@ -1,5 +1,6 @@
 // The drive system the program uses: the machine's own optical drives, or, when the
-// environment variable QVX_VIRTUAL_DRIVES names a folder, the virtual drives kept there.
+// environment variable QVX_VIRTUAL_DRIVES is set and not empty, the virtual drives kept in
+// the folder it names (format in virtual_drive.h).
 #pragma once
 
 #include "drive_system.h"
@@ -7,8 +8,6 @@
 #include <memory>
 
 namespace scsi {
-
-inline constexpr const char* kVirtualDrivesVariable = "QVX_VIRTUAL_DRIVES";
 
 std::unique_ptr<DriveSystem> makeSystemDriveSystem();
 

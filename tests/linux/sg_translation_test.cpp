@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -42,12 +43,13 @@ const std::vector<std::uint8_t> kClosingWriteBuffer = {0x3B, 0x05, 0x01, 0x00, 0
 std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq,
                                      std::size_t length = 18)
 {
-    std::vector<std::uint8_t> s(length, 0);
+    std::vector<std::uint8_t> s(std::max<std::size_t>(length, 18), 0);
     s[0] = 0x70;
     s[2] = key;
-    s[7] = static_cast<std::uint8_t>(length - 8);
+    s[7] = static_cast<std::uint8_t>(s.size() - 8);
     s[12] = asc;
     s[13] = ascq;
+    s.resize(length);
     return s;
 }
 

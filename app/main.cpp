@@ -1,5 +1,6 @@
 // The program: names the application, creates the window, lets its creation handler
 // decide the mode, and runs the event loop. The exit code is always 0.
+#include "build_procedure.h"
 #include "drive_search.h"
 #include "flash_application.h"
 #include "linux_platform.h"
@@ -26,6 +27,12 @@ int main(int argc, char** argv)
         const app::ProcessCurrentDirectory currentDirectory;
 
         app::TMainForm form(state);
+        // The template is looked up, and the new program written, in the current directory.
+        builder::BuildProcedure build(".", argv[0] ? argv[0] : "", state.progress, form.statusLine(), dialogs);
+        form.buildAction = [&] {
+            build.NewBuildFlashProgram(state.fileSelection);
+            state.outputProgramName = build.outputName();
+        };
         const app::StartupEnvironment env{dialogs, quit, os, ownPath, currentDirectory,
                                           app::makeDriveSearch()};
         if (form.FormCreate(env) != app::StartupOutcome::Quit && !quit.posted())

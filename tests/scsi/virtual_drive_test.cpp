@@ -2,6 +2,7 @@
 #include "virtual_drive.h"
 
 #include "cdb.h"
+#include "discovery.h"
 #include "requests.h"
 #include "scripted_ui.h"
 
@@ -550,6 +551,41 @@ TEST(FolderDrives, SaveThatCannotBeWrittenFailsTheClosingRequest)
     EXPECT_TRUE(fs::is_directory(folder.path() / "d" / "firmware.bin"));
     EXPECT_FALSE(fs::exists(folder.path() / "d" / "firmware.bin.tmp"));
     EXPECT_TRUE(system->driveRoots().size() == 1);
+}
+
+// The example of docs/virtual-drive.md, as a shell would write it.
+TEST(FolderDrives, DocumentedExample)
+{
+    TempFolder folder;
+    fs::create_directories(folder.path() / "a");
+    fs::create_directories(folder.path() / "b");
+    std::ofstream(folder.path() / "a" / "drive")
+        << "vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ8E\naddress=1-0-0\n";
+    std::ofstream(folder.path() / "b" / "drive")
+        << "vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ10\naddress=1-1-0\nfault=check-at=2@3C:03/11/00\n";
+    auto system = makeFolderDriveSystem(folder.path().string());
+
+    ui::UiLog log;
+    ui::ScriptedDialogs dialogs(log);
+    ui::RecordingQuit quit(log);
+    DeviceAccess access;
+    DriveTable table;
+    const DiscoveryResult found = discoverDrives(table, access, *system, dialogs, quit);
+    EXPECT_EQ(found.lines, (std::vector<std::string>{"1-0-0 D: KORVANE QVX-5500        VQ8E",
+                                                     "1-1-0 E: KORVANE QVX-5500        VQ10"}));
+    EXPECT_EQ(found.nodes[1], (folder.path() / "b").string());
+
+    access.device = system->open('E', OpenMode::Exclusive).device;
+    ASSERT_TRUE(access.device);
+    ui::ProgressModel progress;
+    progress.setMax(262144);
+    progress.setStep(16384);
+    Requests requests(access, progress, dialogs);
+    Bytes block(16384);
+    EXPECT_TRUE(requests.ReadBuffer(table.entries[1], block));
+    progress.stepIt();
+    EXPECT_FALSE(requests.ReadBuffer(table.entries[1], block));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"message: Scsi status: 02h, SensCode: 03 11 00"}));
 }
 
 TEST(FolderDrives, MissingFolderHasNoDrives)

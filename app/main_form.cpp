@@ -36,7 +36,6 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 {
     state_.deviceAccess.reset();
     setObjectName(QStringLiteral("MainForm"));
-    setAccessibleName(QStringLiteral("MainForm"));
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;

@@ -3,15 +3,19 @@
 #include "build_procedure.h"
 #include "drive_search.h"
 #include "flash_application.h"
+#include "flash_session.h"
+#include "linux_restart.h"
 #include "linux_platform.h"
 #include "main_form.h"
 #include "program_state.h"
 #include "qt_ui.h"
+#include "qt_waiter.h"
 #include "system_drives.h"
 
 #include <QDir>
 
 #include <exception>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -33,6 +37,25 @@ int main(int argc, char** argv)
             build.NewBuildFlashProgram(state.fileSelection);
             state.outputProgramName = build.outputName();
         };
+        // The Flash button: each drive request runs on a worker thread while the window keeps
+        // answering the window system; the button is disabled and the window stays open
+        // while a flash runs; the restart goes through logind.
+        app::QtWaiter waiter;
+        flash::LinuxRestart restart;
+        std::optional<flash::FlashSession> flashSession;
+        if (state.drives)
+            flashSession.emplace(
+                flash::FlashWindow{[&form] { return form.driveIndex(); },
+                                   [&form](bool enabled) { form.setButton("Flash", enabled); }, dialogs,
+                                   form.statusLine(), form.cursor()},
+                flash::FlashState{state.driveTable, state.deviceAccess, *state.drives, state.progress,
+                                  ownPath.ownPath()},
+                waiter, restart);
+        form.flashAction = [&] {
+            if (flashSession)
+                flashSession->click();
+        };
+        form.mayClose = [&] { return !flashSession || flashSession->mayClose(); };
         const app::StartupEnvironment env{dialogs, quit, os, ownPath, currentDirectory,
                                           app::makeDriveSearch()};
         if (form.FormCreate(env) != app::StartupOutcome::Quit && !quit.posted())

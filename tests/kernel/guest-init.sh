@@ -1,0 +1,69 @@
+#!/bin/busybox sh
+# The first process of the rig's emulated machine: loads the SCSI CD-ROM modules, runs the
+# guest program's scenarios, prints "QVX-RIG-RESULT <failed scenarios>" and powers off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+
+for m in $(cat /modules/order); do
+  insmod "/modules/$m.ko" || echo "RIG insmod $m failed"
+done
+
+# The drives appear once the bus has been scanned.
+i=0
+while [ "$(ls /sys/class/block | grep -c '^sr')" -lt 3 ] && [ $i -lt 300 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+while [ "$(ls /sys/class/scsi_generic 2>/dev/null | wc -l)" -lt 3 ] && [ $i -lt 300 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+ls -l /dev/sr* /dev/sg*
+
+failed=0
+run() {
+  echo "RIG BEGIN $1"
+  if /rig/guest "$1"; then
+    echo "RIG PASS $1"
+  else
+    echo "RIG FAIL $1"
+    failed=$((failed + 1))
+  fi
+}
+
+# Root, node rights as the kernel makes them.
+run discovery
+run flash-empty
+run flash-disc
+run write-buffer-disc
+
+node=$(/rig/guest node-of F)
+if mount -t iso9660 -o ro "$node" /mnt; then
+  run flash-mounted
+  umount /mnt
+else
+  echo "RIG FAIL flash-mounted: cannot mount $node"
+  failed=$((failed + 1))
+fi
+
+# A user without rights on the nodes, then one with the rights udev's uaccess tag grants.
+chmod 600 /dev/sg*
+chmod 660 /dev/sr*
+run no-rights
+chmod 666 /dev/sg*
+chmod 644 /dev/sr*
+run granted
+
+# Without the sg module the block nodes carry the requests.
+if rmmod sg; then
+  run no-sg
+else
+  echo "RIG FAIL no-sg: cannot unload sg"
+  failed=$((failed + 1))
+fi
+
+echo "QVX-RIG-RESULT $failed"
+poweroff -f

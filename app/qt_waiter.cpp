@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -19,6 +20,20 @@ bool onGuiThread()
     return application != nullptr && QThread::currentThread() == application->thread();
 }
 
+// Drops the user's input to every object of the application for as long as it lives.
+class InputDropper : public QObject {
+public:
+    InputDropper() { QCoreApplication::instance()->installEventFilter(this); }
+    ~InputDropper() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        return event->isInputEvent() || event->type() == QEvent::Shortcut
+            || event->type() == QEvent::ShortcutOverride;
+    }
+};
+
 } // namespace
 
 void QtWaiter::runBlocking(const std::function<void()>& call)
@@ -27,6 +42,7 @@ void QtWaiter::runBlocking(const std::function<void()>& call)
         call();
         return;
     }
+    InputDropper dropInput;
     QEventLoop loop;
     std::atomic<bool> done{false};
     std::exception_ptr failure;
@@ -45,7 +61,7 @@ void QtWaiter::runBlocking(const std::function<void()>& call)
     // loop is entered again until it has ended. Once the application is quitting, a loop
     // refuses to run (-1): then the call is simply waited for.
     while (!done.load()) {
-        if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1)
+        if (loop.exec() == -1)
             break;
     }
     worker.join();
@@ -59,11 +75,12 @@ void QtWaiter::sleep(std::chrono::milliseconds duration)
         std::this_thread::sleep_for(duration);
         return;
     }
+    InputDropper dropInput;
     const QDeadlineTimer deadline(duration.count(), Qt::PreciseTimer);
     while (!deadline.hasExpired()) {
         QEventLoop loop;
         QTimer::singleShot(deadline.remainingTime(), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1) {
+        if (loop.exec() == -1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(deadline.remainingTime()));
             break;
         }

@@ -1,7 +1,13 @@
 // The window's Waiter: a blocking drive call runs on a worker thread while the GUI
 // thread waits in a local event loop that keeps painting and answering the window
-// manager but takes no user input, so the flash stays strictly sequential and the
-// window never looks hung. The disc poll's pause waits the same way.
+// manager, so the flash stays strictly sequential and the window never looks hung. The
+// disc poll's pause waits the same way.
+//
+// While it waits, user input (mouse, keys, wheel, touch, shortcuts) is dropped, not held
+// back: a click on the disabled Flash button must not start another flash once this one
+// has ended. QEventLoop::ExcludeUserInputEvents is not used for this because Qt's X11
+// backend counts the window manager's close request as user input and would hold it
+// back too, closing the window after the flash instead of refusing it during the flash.
 #pragma once
 
 #include "waiter.h"

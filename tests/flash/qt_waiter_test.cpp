@@ -2,9 +2,13 @@
 
 #include "flash_rig.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +62,51 @@ TEST(QtWaiter, AnExceptionOfTheCallComesOutOnTheCallingThread)
 {
     app::QtWaiter waiter;
     EXPECT_THROW(waiter.runBlocking([] { throw std::runtime_error("drive gone"); }), std::runtime_error);
+}
+
+// Counts what reaches it.
+class Target : public QWidget {
+public:
+    int presses = 0;
+    int keys = 0;
+    int closes = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+    void keyPressEvent(QKeyEvent*) override { ++keys; }
+    void closeEvent(QCloseEvent* e) override
+    {
+        ++closes;
+        e->ignore(); // as the window does while a flash runs
+    }
+};
+
+void postInputAndClose(QWidget* w)
+{
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5),
+                                                   Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
+    QCoreApplication::postEvent(w, new QCloseEvent);
+}
+
+TEST(QtWaiter, WhileWaitingUserInputIsDroppedButACloseRequestIsDelivered)
+{
+    app::QtWaiter waiter;
+    Target target;
+    QTimer::singleShot(10, &target, [&] { postInputAndClose(&target); });
+    waiter.runBlocking([] { std::this_thread::sleep_for(100ms); });
+    QTimer::singleShot(5, &target, [&] { postInputAndClose(&target); });
+    waiter.sleep(50ms);
+    EXPECT_EQ(target.presses, 0);
+    EXPECT_EQ(target.keys, 0);
+    EXPECT_EQ(target.closes, 2); // the window could refuse it at once
+    // Dropped, not held back: nothing of it arrives later either; new input does.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(target.presses, 0);
+    postInputAndClose(&target);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(target.presses, 1);
+    EXPECT_EQ(target.keys, 1);
 }
 
 TEST(QtWaiter, SleepWaitsTheWholeTimeAndServesEvents)

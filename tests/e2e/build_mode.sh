@@ -14,5 +14,6 @@ expected='Korvane  Flash utility   V1.015 QVX-5500 [Buiding]'
 # No other window (no dialog) in build mode.
 count=$(xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l)
 [ "$count" -eq 1 ] || fail "expected one window, saw $count"
-screenshot "$WORK/build-mode.png"
+screenshot "$WORK/build-mode-screen.png"
+titled_window_screenshot "$id" "$WORK/build-mode.png"
 echo "ok: $title"

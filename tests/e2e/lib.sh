@@ -157,3 +157,24 @@ exec_in_session() {
     E2E_IN_SESSION=1 exec dbus-run-session -- bash "$0" "$PROGRAM" "$WORK" 2> >(grep -v 'fd limit' >&2)
   fi
 }
+
+# Saves just the window's area of the screen as a PNG and prints its path.
+window_screenshot() {
+  local id=$1 out=$2 geometry
+  sleep 0.5
+  geometry=$(xdotool getwindowgeometry --shell "$id" |
+    awk -F= '/^WIDTH/{w=$2}/^HEIGHT/{h=$2}/^X=/{x=$2}/^Y=/{y=$2}END{print w "x" h "+" x "+" y}')
+  import -window root -crop "$geometry" +repage "$out"
+  echo "$out"
+}
+
+# The same with a title bar drawn above it from the window's title (the virtual display
+# has no window manager to draw one), for documentation.
+titled_window_screenshot() {
+  local id=$1 out=$2 title
+  title=$(xdotool getwindowname "$id")
+  window_screenshot "$id" "$out" >/dev/null
+  convert "$out" -background '#3b4a63' -gravity north -splice 0x26 \
+    -fill white -font DejaVu-Sans -pointsize 13 -annotate +0+5 "$title" "$out"
+  echo "$out"
+}

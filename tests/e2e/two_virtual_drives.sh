@@ -20,5 +20,6 @@ expected='Korvane  Flash utility   V1.015 QVX-5500 [VQ8E10]'
 [ "$title" = "$expected" ] || fail "caption is '$title', expected '$expected'"
 "$PYTHON" "$E2E_DIR/atspi_check.py" drive-list "$expected" \
   "1-0-0 D: KORVANE QVX-5500        VQ8E" "1-1-0 E: KORVANE QVX-5500        VQ10"
-screenshot "$WORK/flash-mode.png"
+screenshot "$WORK/flash-mode-screen.png"
+titled_window_screenshot "$id" "$WORK/flash-mode.png"
 echo "ok: two drives listed, the first selected"

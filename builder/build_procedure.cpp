@@ -278,23 +278,17 @@ public:
         if (!ibmK.isOpen())
             return fail("Open " + in_.ibmKName + " fail!");
         InputFile nonIbmK(p_.io_, openRegular(in_.nonIbmKPath));
-        if (!nonIbmK.isOpen()) {
-            ibmK.drop();
+        if (!nonIbmK.isOpen())
             return fail("Open " + in_.nonIbmKName + " fail!");
-        }
         if (sizeOf(ibmK.fd()) != kImage)
             return fail(in_.ibmKName + "file size != 256K");
         if (sizeOf(nonIbmK.fd()) != kImage)
             return fail(in_.nonIbmKName + "file size != 256K");
 
         InputFile templ(p_.io_, openRegular(joinPath(p_.workDir_, kTemplateName)));
-        if (!templ.isOpen()) {
-            ibmK.drop();
-            nonIbmK.drop();
-            return fail(std::string("Open ") + kTemplateName + " fail!");
-        }
         struct stat templStat {};
-        ::fstat(templ.fd(), &templStat);
+        if (!templ.isOpen() || ::fstat(templ.fd(), &templStat) != 0)
+            return fail(std::string("Open ") + kTemplateName + " fail!");
         const std::int64_t n = templStat.st_size;
 
         p_.progress_.setMin(0);

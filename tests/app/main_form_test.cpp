@@ -414,3 +414,27 @@ TEST(ApplicationName, NamesTheApplicationAsAWhole)
 
 } // namespace
 } // namespace app
+
+namespace app {
+namespace {
+
+TEST(QtQuitRequestTest, QuitPostedBeforeTheEventLoopEndsItAsSoonAsItRunsWithExitCodeZero)
+{
+    QtQuitRequest quit;
+    EXPECT_FALSE(quit.posted());
+    quit.postQuit();
+    EXPECT_TRUE(quit.posted());
+    bool timedOut = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(3);
+    });
+    guard.start(5000);
+    EXPECT_EQ(0, QCoreApplication::exec());
+    EXPECT_FALSE(timedOut);
+}
+
+} // namespace
+} // namespace app

@@ -3,6 +3,8 @@ technology and GUI tests see it, and checks it.
 
   atspi_check.py drive-list CAPTION LINE...   the drive list holds these lines, the first selected
   atspi_check.py build-mode CAPTION           file lists, labels, and the Build button's states
+  atspi_check.py dialog TITLE TEXT BUTTON...  a message dialog shows TEXT (a trailing "x" is
+                                              cut: shells drop trailing line feeds) and these buttons
 """
 import sys
 import time
@@ -116,12 +118,27 @@ def check_build_mode(caption):
     print("build mode: lists %r %r, Build enabled after both picks" % (items1, items2))
 
 
+def check_dialog(title, text, buttons):
+    if text.endswith("x"):
+        text = text[:-1]
+    win = find_window(title)
+    labels = [acc.name for acc in walk(win) if acc.getRoleName() == "label"]
+    if text not in labels:
+        fail("dialog %r shows %r, expected %r" % (title, labels, text))
+    shown = sorted(acc.name for acc in walk(win) if acc.getRoleName() == "push button")
+    if shown != sorted(buttons):
+        fail("dialog %r has buttons %r, expected %r" % (title, shown, buttons))
+    print("dialog %s: text as expected, buttons %r" % (title, shown))
+
+
 def main():
     if len(sys.argv) < 3:
         fail(__doc__)
     command, caption = sys.argv[1], sys.argv[2]
     if command == "drive-list":
         check_drive_list(caption, sys.argv[3:])
+    elif command == "dialog":
+        check_dialog(caption, sys.argv[3], sys.argv[4:])
     elif command == "build-mode":
         check_build_mode(caption)
     else:

@@ -175,6 +175,7 @@ flash_line() {
   step "restart question answered No: $($UI answer 'successfully completed' No)"
   sleep 0.5
   echo "     status line: '$(status_line "$FLASH_TITLE")'"
+  shot "flash-$index-restart-declined"
 }
 
 play() {
@@ -224,7 +225,6 @@ play() {
 
   flash_line 0 VQ8A VQ8E
   flash_line 1 VQ10 VQ10
-  shot "flashed-both"
   stop_program
   step "closed $RELEASE"
   check_drives || fail "a virtual drive does not hold its firmware"

@@ -284,7 +284,8 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
         senseCount = std::min<std::size_t>(rq.header.senseInfoLength, kFixedSenseSize);
         const std::size_t room = offset < outputLength ? outputLength - offset : 0;
         senseCount = std::min(senseCount, room);
-        std::copy_n(sense.begin(), senseCount, record.begin() + offset);
+        if (senseCount > 0)
+            std::copy_n(sense.begin(), senseCount, record.begin() + offset);
     }
     record[record::kSenseInfoLength] = static_cast<std::uint8_t>(senseCount);
 

@@ -143,6 +143,15 @@ TEST(VirtualDrive, MalformedCallsAreRefusedBySystem)
     EXPECT_EQ(c.error, EINVAL);
     c = device->passThrough(kIoctlScsiPassThroughDirect, std::span(r).first(40), 40, 40, {});
     EXPECT_EQ(c.error, EINVAL);
+
+    // Sense asked for outside the record: the status comes back, no sense bytes.
+    DirectRecord t;
+    buildDirectRecord(t, {}, testUnitReadyCdb(), 1, 0, 3);
+    putLe32(t, record::kSenseInfoOffset, 0x10000);
+    c = device->passThrough(kIoctlScsiPassThroughDirect, t, 80, 80, {});
+    EXPECT_EQ(c.outcome, Outcome::Status);
+    EXPECT_EQ(t[record::kScsiStatus], 0x02);
+    EXPECT_EQ(t[record::kSenseInfoLength], 0);
 }
 
 TEST(VirtualDrive, DiscStatesAndStartStopUnit)

@@ -92,7 +92,7 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
         return report;
     }
 
-    // Load and start, then stop: the drive settles before it is asked for a disc.
+    // Their answers are not looked at: a drive that refuses either can still be flashed.
     p_.requests.StartStopUnit(entry, 3);
     p_.requests.StartStopUnit(entry, 0);
 

@@ -250,7 +250,7 @@ def send_close_request(display, title_prefix):
 
 
 def run_case(program, case, shots):
-    spec = CASES[case]
+    expect = CASES[case]
     images = test_images()
     work = tempfile.mkdtemp(prefix="flash-e2e-")
     xvfb = None
@@ -262,7 +262,7 @@ def run_case(program, case, shots):
         os.makedirs(drive_dir)
         with open(os.path.join(drive_dir, "drive"), "w") as f:
             f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
-                    % (spec["revision"], spec.get("extra", "")))
+                    % (expect["revision"], expect.get("extra", "")))
 
         xvfb, display = start_xvfb()
         import pyatspi
@@ -280,12 +280,12 @@ def run_case(program, case, shots):
 
         flash_button = screen.find("push button", "Flash")
         combo = screen.find("combo box")
-        if not combo.name.endswith(spec["revision"]):
+        if not combo.name.endswith(expect["revision"]):
             raise Failure(f"drive list shows {combo.name!r}")
         screen.screenshot(f"{case}-window")
         screen.click(flash_button)
 
-        box = screen.dialog(spec.get("kind", "Confirm"), spec["question"])
+        box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
         screen.screenshot(f"{case}-question")
         screen.press(box, "Yes")
 
@@ -340,10 +340,10 @@ def run_case(program, case, shots):
         screen.screenshot(f"{case}-after")
 
         saved = open(os.path.join(drive_dir, "firmware.bin"), "rb").read()
-        want = images[spec["image"]]
+        want = images[expect["image"]]
         if saved != want:
             raise Failure(f"the drive saved {len(saved)} bytes that are not the expected test image")
-        print(f"{case}: the drive saved exactly test image {spec['image'] + 1} ({len(saved)} bytes)")
+        print(f"{case}: the drive saved exactly test image {expect['image'] + 1} ({len(saved)} bytes)")
 
         send_close_request(display, MAIN_CAPTION)
         if proc.wait(timeout=10) != 0:

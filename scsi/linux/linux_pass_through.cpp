@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -214,7 +215,7 @@ bool hasRawIoCapability()
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("CapEff:", 0) == 0) {
-            const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+            const unsigned long long mask = std::strtoull(line.c_str() + 7, nullptr, 16);
             return (mask >> kCapSysRawIo) & 1u;
         }
     }

@@ -238,7 +238,8 @@ OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
         }
         FileDescriptor claim;
         if (exclusive) {
-            claim = openNode(drive.blockNode, O_RDONLY | O_NONBLOCK | O_EXCL, error);
+            // Only a claim for writing makes the kernel stop polling the drive for media.
+            claim = openNode(drive.blockNode, O_RDWR | O_NONBLOCK | O_EXCL, error);
             if (!claim.valid()) {
                 result.error = error;
                 return result;
@@ -256,7 +257,7 @@ OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
         return result;
     }
     FileDescriptor requests =
-        openNode(drive.blockNode, O_RDONLY | O_NONBLOCK | (exclusive ? O_EXCL : 0), error);
+        openNode(drive.blockNode, exclusive ? O_RDWR | O_NONBLOCK | O_EXCL : O_RDONLY | O_NONBLOCK, error);
     if (!requests.valid()) {
         result.error = error;
         return result;

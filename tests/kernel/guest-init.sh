@@ -49,12 +49,40 @@ else
   failed=$((failed + 1))
 fi
 
+# The flash's exclusive claim stops the kernel's media polling of the drive: count the
+# commands the kernel sends to F (target 2) with polling every 100 ms, unclaimed and claimed.
+tracing=/sys/kernel/tracing
+if mount -t tracefs tracefs $tracing && [ -e $tracing/events/scsi/scsi_dispatch_cmd_start/enable ]; then
+  echo 100 > "/sys/block/${node#/dev/}/events_poll_msecs"
+  echo 1 > $tracing/events/scsi/scsi_dispatch_cmd_start/enable
+  echo > $tracing/trace
+  sleep 1
+  free=$(grep -c 'id=2 lun=0' $tracing/trace)
+  /rig/guest hold F 1600 &
+  sleep 0.3
+  echo > $tracing/trace
+  sleep 1
+  held=$(grep -c 'id=2 lun=0' $tracing/trace)
+  wait
+  echo 0 > $tracing/events/scsi/scsi_dispatch_cmd_start/enable
+  echo 0 > "/sys/block/${node#/dev/}/events_poll_msecs"
+  echo "RIG polling of F: $free commands in 1 s unclaimed, $held while claimed"
+  if [ "$free" -gt 0 ] && [ "$held" -eq 0 ]; then
+    echo "RIG PASS polling"
+  else
+    echo "RIG FAIL polling"
+    failed=$((failed + 1))
+  fi
+else
+  echo "RIG FAIL polling: no scsi trace events"
+  failed=$((failed + 1))
+fi
+
 # A user without rights on the nodes, then one with the rights udev's uaccess tag grants.
 chmod 600 /dev/sg*
 chmod 660 /dev/sr*
 run no-rights
-chmod 666 /dev/sg*
-chmod 644 /dev/sr*
+chmod 666 /dev/sg* /dev/sr*
 run granted
 
 # Without the sg module the block nodes carry the requests.

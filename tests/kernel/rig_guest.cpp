@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -224,6 +225,17 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (scenario == "hold" && argc > 3) {
+        // Holds drive argv[2] open for a flash for argv[3] milliseconds, sending nothing,
+        // so the init script can watch what the kernel sends to the drive meanwhile.
+        auto drives = sg::makeLinuxDriveSystem();
+        const OpenResult opened = drives->open(argv[2][0], OpenMode::Exclusive);
+        std::printf("  holding %c: %s\n", argv[2][0],
+                    opened.device ? "open" : ("error " + std::to_string(opened.error)).c_str());
+        ::usleep(static_cast<useconds_t>(std::atoi(argv[3])) * 1000u);
+        return opened.device ? 0 : 1;
+    }
+
     if (scenario == "discovery") {
         Machine m;
         User user;
@@ -300,8 +312,8 @@ int main(int argc, char** argv)
                   "flash open refused: " + std::to_string(opened.error));
         });
     } else if (scenario == "granted") {
-        // Read/write on the sg nodes, read on the block nodes, as udev's uaccess tag gives
-        // the desktop user: no root, no capability, and WRITE BUFFER reaches the drive.
+        // Read/write on the sg and block nodes, as udev's uaccess tag gives the desktop
+        // user: no root, no capability, and WRITE BUFFER reaches the drive.
         failures += asNobody([] {
             Machine m;
             User user;

@@ -251,8 +251,20 @@ TEST(LinuxDriveSystem, AUserWithoutRightsLearnsItAtOpen)
         EXPECT_EQ(code, EACCES);
     }
 
-    // Rights on the sg node, as udev's uaccess tag grants them: the open succeeds.
+    // Read/write on the sg node: identification works; the flash's claim of the block
+    // node is for writing (that is what stops the media polling), so a read-only block
+    // node still refuses the flash at open.
     fs::permissions(sys.dev() / "sg0", fs::perms::all);
+    for (OpenMode mode : {OpenMode::Identify, OpenMode::Exclusive}) {
+        const int code = asNobody([&] {
+            const OpenResult r = makeLinuxDriveSystem(paths)->open('D', mode);
+            return r.device ? 0 : r.error;
+        });
+        EXPECT_EQ(code, mode == OpenMode::Identify ? 0 : EACCES);
+    }
+
+    // Read/write on both, as udev's uaccess tag grants them: the flash's open succeeds.
+    fs::permissions(sys.dev() / "sr0", fs::perms::all);
     const int code = asNobody([&] {
         const OpenResult r = makeLinuxDriveSystem(paths)->open('D', OpenMode::Exclusive);
         return r.device ? 0 : 100 + r.error;

@@ -69,11 +69,4 @@ TEST(Revisions, ComparisonIsBytewiseUnsignedWithTheShorterTextSmaller)
     EXPECT_EQ(flash::compareRevisions("", ""), 0);
 }
 
-TEST(Revisions, QuestionTexts)
-{
-    EXPECT_EQ(flash::updateQuestionText("VQ8A", "VQ8E"), "\nUpdate FW:VQ8A to FW:VQ8E ?\n");
-    EXPECT_EQ(flash::newerWarningText("VQ8F", "VQ8E"),
-              "\nWARNING:\n\nCurrent FW:VQ8F is newer than FW:VQ8E.\n\nContinue update FW:VQ8F to FW:VQ8E ?\n");
-}
-
 } // namespace

@@ -60,6 +60,7 @@ cleanup() {
   local pid
   for pid in "${_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  case ${XDG_RUNTIME_DIR:-} in /tmp/road-runtime-*) rm -rf "$XDG_RUNTIME_DIR" ;; esac
 }
 trap cleanup EXIT
 

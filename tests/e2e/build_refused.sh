@@ -7,6 +7,7 @@ set -euo pipefail
 [ -n "${E2E_IN_SESSION:-}" ] || { XDG_RUNTIME_DIR=$(mktemp -d /tmp/e2e-runtime-XXXXXX); export XDG_RUNTIME_DIR; }
 source "$(dirname "$0")/lib.sh"
 exec_in_session "$@"
+trap 'cleanup; case $XDG_RUNTIME_DIR in /tmp/e2e-runtime-*) rm -rf "$XDG_RUNTIME_DIR" ;; esac' EXIT
 UI="$PYTHON $E2E_DIR/../../scripts/road_ui.py"
 TITLE='\[Buiding\]$'
 

@@ -64,7 +64,6 @@ if mount -t tracefs tracefs $tracing && [ -e $tracing/events/scsi/scsi_dispatch_
   sleep 1
   held=$(grep -c 'id=2 lun=0' $tracing/trace)
   wait
-  echo 0 > $tracing/events/scsi/scsi_dispatch_cmd_start/enable
   echo 0 > "/sys/block/${node#/dev/}/events_poll_msecs"
   echo "RIG polling of F: $free commands in 1 s unclaimed, $held while claimed"
   if [ "$free" -gt 0 ] && [ "$held" -eq 0 ]; then
@@ -81,9 +80,29 @@ fi
 # A user without rights on the nodes, then one with the rights udev's uaccess tag grants.
 chmod 600 /dev/sg*
 chmod 660 /dev/sr*
+[ -e $tracing/trace ] && echo > $tracing/trace
 run no-rights
+# ... and nothing reached any drive: the refusal came at open.
+if [ -e $tracing/trace ]; then
+  sent=$(grep -c 'scsi_dispatch_cmd_start' $tracing/trace)
+  echo "RIG commands sent while the user had no rights: $sent"
+  if [ "$sent" -ne 0 ]; then
+    echo "RIG FAIL no-rights: commands reached a drive"
+    failed=$((failed + 1))
+  fi
+fi
 chmod 666 /dev/sg* /dev/sr*
+[ -e $tracing/trace ] && echo > $tracing/trace
 run granted
+# (the same count sees this user's requests: the zero above is no blind spot)
+if [ -e $tracing/trace ]; then
+  sent=$(grep -c 'scsi_dispatch_cmd_start' $tracing/trace)
+  echo "RIG commands sent by the user with rights: $sent"
+  if [ "$sent" -eq 0 ]; then
+    echo "RIG FAIL granted: the trace saw no command"
+    failed=$((failed + 1))
+  fi
+fi
 
 # Without the sg module the block nodes carry the requests.
 if rmmod sg; then

@@ -111,6 +111,8 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     state_.progress.setOnChange([this] { showProgress(); });
     showProgress();
     autoSize();
+    // Where the form puts the window on the screen.
+    move(static_cast<int>(std::lround(98 * scale_)), static_cast<int>(std::lround(67 * scale_)));
 }
 
 TMainForm::~TMainForm()

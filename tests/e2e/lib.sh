@@ -3,6 +3,8 @@
 #   bash scenario.sh PROGRAM WORKDIR
 # and sources this file first. Everything started here is stopped on exit.
 set -euo pipefail
+# A command that fails says where, so a failed run tells which step broke.
+trap 'echo "FAIL: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND exited with $?" >&2' ERR
 
 PROGRAM=$(readlink -f "$1")
 WORK=$2

@@ -134,11 +134,10 @@ for lib in $(ldd "$guest" | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1
   mkdir -p "$initrd_root$(dirname "$lib")"
   cp -L "$lib" "$initrd_root$lib"
 done
-# The loader is found by the path the program names.
+# The loader must sit at the path the program names.
 interp=$(ldd "$guest" | awk '/ld-linux/ { print ($3 ~ /^\// ? $3 : $1) }' | head -n 1)
 mkdir -p "$initrd_root$(dirname "$interp")"
 [ -e "$initrd_root$interp" ] || cp -L "$interp" "$initrd_root$interp"
-case "$interp" in /lib64/*) ;; *) mkdir -p "$initrd_root/lib64" ;; esac
 
 cp "$here/guest-init.sh" "$initrd_root/init"
 chmod 755 "$initrd_root/init"

@@ -34,6 +34,7 @@ import time
 IMAGE_SIZE = 262144
 KEYWORD = b"BIN-START-ADDR\0"
 APP_NAME = "Korvane Flash utility for QVX5500 on Win2000 & NT"
+MAIN_TITLE = "Korvane  Flash utility   V1.015 QVX-5500 [VQ8E10]"
 MAIN_CAPTION = "^Korvane  Flash utility   V1.015 QVX-5500 \\[VQ8E10\\]$"
 START_WARNING = ("\nWARNING:\n\nThis flash utility only supports Korvane QVX-5500 firmware:VQ00~VQ9Z\n\n"
                  "We recommend you close all applications in order to run this update!\n"
@@ -194,12 +195,26 @@ class Screen:
 
     def caption(self):
         """GroupBox2's caption: the status line."""
-        form = self.find("filler", "MainForm")
+        form = self.main_window()
         for c in self.children(form):
             if c.getRoleName() == "panel":
                 fresh(c)
                 return c.name
         raise Failure("no status line")
+
+    def main_window(self):
+        """The main window: named by its caption (or by its object name, as some Qt versions do)."""
+        deadline = time.monotonic() + 15
+        while True:
+            for node in self.all():
+                try:
+                    if node.getRoleName() == "filler" and node.name in (MAIN_TITLE, "MainForm"):
+                        return node
+                except Exception:
+                    continue
+            if time.monotonic() > deadline:
+                raise Failure("the main window is not on screen")
+            time.sleep(0.1)
 
     def enabled(self, node):
         fresh(node)

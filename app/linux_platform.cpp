@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -46,7 +47,13 @@ std::string ProcSelfExePath::ownPath() const
     const ssize_t n = readlink(link_.c_str(), buf.data(), buf.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= buf.size())
         return fallback_;
-    return std::string(buf.data(), static_cast<std::size_t>(n));
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    // A program file replaced on disk while it runs (a rebuild of the same release) is
+    // reported with this mark; the revisions are read from the end of the name.
+    constexpr std::string_view deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.ends_with(deleted))
+        path.resize(path.size() - deleted.size());
+    return path;
 }
 
 std::string ProcessCurrentDirectory::currentDirectory() const

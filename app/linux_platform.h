@@ -18,8 +18,8 @@ public:
 // Turns uname()'s system name and release into the version record; pure, for tests.
 OsVersion versionFromUname(const std::string& sysname, const std::string& release);
 
-// Reads /proc/self/exe; falls back to the given path (argv[0] made absolute) when the
-// link cannot be read.
+// Reads /proc/self/exe (without the " (deleted)" mark of a file replaced while it runs);
+// falls back to the given path (argv[0] made absolute) when the link cannot be read.
 class ProcSelfExePath : public OwnPath {
 public:
     explicit ProcSelfExePath(std::string fallback, std::string link = "/proc/self/exe")

@@ -41,6 +41,9 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeRead)
     std::filesystem::create_directories(dir);
     std::filesystem::create_symlink("/opt/x/W2KVQ8E10.EXE", dir / "exe");
     EXPECT_EQ("/opt/x/W2KVQ8E10.EXE", ProcSelfExePath("fb", (dir / "exe").string()).ownPath());
+    // The running file was replaced: the name still ends in the revisions.
+    std::filesystem::create_symlink("/opt/x/W2KVQ8E10.EXE (deleted)", dir / "replaced");
+    EXPECT_EQ("/opt/x/W2KVQ8E10.EXE", ProcSelfExePath("fb", (dir / "replaced").string()).ownPath());
     std::filesystem::remove_all(dir);
 }
 

@@ -25,7 +25,7 @@ public:
     FakeSystem(const FakeSystem&) = delete;
     FakeSystem& operator=(const FakeSystem&) = delete;
 
-    void addDrive(const FakeDriveSpec& spec);
+    void addDrive(const FakeDriveSpec& drive);
     void addDisk(const std::string& name); // a hard disk that must be ignored
 
     scsi::sg::SystemPaths paths() const;

@@ -2,12 +2,8 @@
 # line keeps "Building W2KVQ8E10.EXE... ", and no program appears under that name; an
 # older release of that name stays as it was.
 set -euo pipefail
-# A runtime folder of its own, so the accessibility bus of another session cannot vanish
-# from under this one.
-[ -n "${E2E_IN_SESSION:-}" ] || { XDG_RUNTIME_DIR=$(mktemp -d /tmp/e2e-runtime-XXXXXX); export XDG_RUNTIME_DIR; }
 source "$(dirname "$0")/lib.sh"
 exec_in_session "$@"
-trap 'cleanup; case $XDG_RUNTIME_DIR in /tmp/e2e-runtime-*) rm -rf "$XDG_RUNTIME_DIR" ;; esac' EXIT
 UI="$PYTHON $E2E_DIR/../../scripts/road_ui.py"
 TITLE='\[Buiding\]$'
 

@@ -156,6 +156,12 @@ virtual_drive() {
 exec_in_session() {
   if [ -z "${E2E_IN_SESSION:-}" ]; then
     trap - EXIT
+    # A runtime folder of its own: otherwise every session's accessibility bus socket
+    # lands at the same path and scenarios running side by side take each other's.
+    XDG_RUNTIME_DIR="$WORK.runtime"
+    rm -rf "$XDG_RUNTIME_DIR"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
     E2E_IN_SESSION=1 exec dbus-run-session -- bash "$0" "$PROGRAM" "$WORK" 2> >(grep -v 'fd limit' >&2)
   fi
 }

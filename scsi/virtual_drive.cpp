@@ -38,62 +38,57 @@ void putField(std::vector<std::uint8_t>& out, std::size_t offset, std::size_t wi
 
 } // namespace
 
-Fault Fault::checkCondition(unsigned n, SenseTriple sense, std::optional<std::uint8_t> op)
+namespace {
+
+Fault faultAt(Fault::Kind kind, unsigned n, std::optional<std::uint8_t> op)
 {
     Fault f;
-    f.kind = Kind::CheckCondition;
+    f.kind = kind;
     f.atRequest = n;
     f.opcode = op;
+    return f;
+}
+
+} // namespace
+
+Fault Fault::checkCondition(unsigned n, SenseTriple sense, std::optional<std::uint8_t> op)
+{
+    Fault f = faultAt(Kind::CheckCondition, n, op);
     f.sense = sense;
     return f;
 }
 
 Fault Fault::refused(unsigned n, int error, std::optional<std::uint8_t> op)
 {
-    Fault f;
-    f.kind = Kind::Refused;
-    f.atRequest = n;
-    f.opcode = op;
+    Fault f = faultAt(Kind::Refused, n, op);
     f.error = error;
     return f;
 }
 
 Fault Fault::timeOut(unsigned n, std::optional<std::uint8_t> op)
 {
-    Fault f;
-    f.kind = Kind::TimeOut;
-    f.atRequest = n;
-    f.opcode = op;
+    Fault f = faultAt(Kind::TimeOut, n, op);
     f.error = kTimedOutError;
     return f;
 }
 
 Fault Fault::shortRead(unsigned n, std::uint32_t missing, std::optional<std::uint8_t> op)
 {
-    Fault f;
-    f.kind = Kind::ShortRead;
-    f.atRequest = n;
-    f.opcode = op;
+    Fault f = faultAt(Kind::ShortRead, n, op);
     f.missingBytes = missing;
     return f;
 }
 
 Fault Fault::corruptRead(unsigned n, std::uint32_t offset, std::optional<std::uint8_t> op)
 {
-    Fault f;
-    f.kind = Kind::CorruptRead;
-    f.atRequest = n;
-    f.opcode = op;
+    Fault f = faultAt(Kind::CorruptRead, n, op);
     f.corruptOffset = offset;
     return f;
 }
 
 Fault Fault::vanish(unsigned n, std::optional<std::uint8_t> op)
 {
-    Fault f;
-    f.kind = Kind::Vanish;
-    f.atRequest = n;
-    f.opcode = op;
+    Fault f = faultAt(Kind::Vanish, n, op);
     f.error = kVanishedCallError;
     return f;
 }

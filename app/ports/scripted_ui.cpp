@@ -1,6 +1,18 @@
 #include "scripted_ui.h"
 
 namespace ui {
+namespace {
+
+SeenEvent seen(std::string kind, std::string text = {}, std::string title = {})
+{
+    SeenEvent e;
+    e.kind = std::move(kind);
+    e.text = std::move(text);
+    e.title = std::move(title);
+    return e;
+}
+
+} // namespace
 
 std::string dialogKindTitle(DialogKind kind)
 {
@@ -36,10 +48,7 @@ Button ScriptedDialogs::messageDialog(const std::string& text, DialogKind kind,
         answer = script_.front();
         script_.pop_front();
     }
-    SeenEvent e;
-    e.kind = "dialog";
-    e.text = text;
-    e.title = dialogKindTitle(kind);
+    SeenEvent e = seen("dialog", text, dialogKindTitle(kind));
     e.dialogKind = kind;
     e.buttons = buttons;
     e.answer = answer;
@@ -49,30 +58,30 @@ Button ScriptedDialogs::messageDialog(const std::string& text, DialogKind kind,
 
 void ScriptedDialogs::showMessage(const std::string& text)
 {
-    log_.add({.kind = "message", .text = text});
+    log_.add(seen("message", text));
 }
 
 void ScriptedDialogs::messageBox(const std::string& text, const std::string& title)
 {
-    log_.add({.kind = "box", .text = text, .title = title});
+    log_.add(seen("box", text, title));
 }
 
 void RecordingStatusLine::setCaption(const std::string& text)
 {
     caption_ = text;
-    log_.add({.kind = "caption", .text = text});
+    log_.add(seen("caption", text));
 }
 
 void RecordingCursor::setBusy(bool busy)
 {
     busy_ = busy;
-    log_.add({.kind = "cursor", .text = busy ? "busy" : "default"});
+    log_.add(seen("cursor", busy ? "busy" : "default"));
 }
 
 void RecordingQuit::postQuit()
 {
     ++count_;
-    log_.add({.kind = "quit"});
+    log_.add(seen("quit"));
 }
 
 } // namespace ui

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTimer>
 
 namespace app {
 
@@ -116,10 +117,28 @@ void QtBusyCursor::setBusy(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
+namespace {
+
+// A message box that start-up opens after the request (a second "Error opening", the list
+// of drives left out) runs an event loop of its own before the main one. The request must
+// not be spent there, where it would either close that box unread or be dropped (a quit
+// outside the main loop does nothing), leaving the program running with no window: it
+// waits until no modal box is open.
+void quitOnceNoModalBoxIsOpen()
+{
+    if (QApplication::activeModalWidget() != nullptr) {
+        QTimer::singleShot(20, qApp, &quitOnceNoModalBoxIsOpen);
+        return;
+    }
+    QCoreApplication::quit();
+}
+
+} // namespace
+
 void QtQuitRequest::postQuit()
 {
     posted_ = true;
-    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(qApp, &quitOnceNoModalBoxIsOpen, Qt::QueuedConnection);
 }
 
 } // namespace app

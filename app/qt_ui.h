@@ -32,7 +32,8 @@ private:
 };
 
 // Asks the application to quit once its event loop runs; a request made before the loop
-// starts waits for it. posted() lets start-up leave the window hidden.
+// starts waits for it, and for any message box opened meanwhile to be closed. posted() lets
+// start-up leave the window hidden.
 class QtQuitRequest : public ui::QuitRequest {
 public:
     void postQuit() override;

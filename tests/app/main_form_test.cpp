@@ -438,3 +438,40 @@ TEST(QtQuitRequestTest, QuitPostedBeforeTheEventLoopEndsItAsSoonAsItRunsWithExit
 
 } // namespace
 } // namespace app
+
+namespace app {
+namespace {
+
+// Start-up may open a box after the request: a second drive that cannot be opened, the
+// drives left out of a full table. The request must neither close that box unread nor be
+// spent in its event loop, or the program would go on running with no window.
+TEST(QtQuitRequestTest, BoxOpenedAfterTheRequestIsShownAndTheProgramStillEnds)
+{
+    nameApplication();
+    QtQuitRequest quit;
+    quit.postQuit();
+    QtDialogs dialogs;
+    bool boxStillOpen = false;
+    QTimer::singleShot(150, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        boxStillOpen = box != nullptr && box->isVisible();
+        if (box)
+            box->button(QMessageBox::Ok)->click();
+    });
+    dialogs.showMessage("Only four drives can be listed.");
+    EXPECT_TRUE(boxStillOpen);
+
+    bool timedOut = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(3);
+    });
+    guard.start(3000);
+    EXPECT_EQ(0, QCoreApplication::exec());
+    EXPECT_FALSE(timedOut);
+}
+
+} // namespace
+} // namespace app

@@ -7,7 +7,8 @@ with real mouse clicks and keys (xdotool), the way a person would. Used by road.
   road_ui.py status TITLE_RE                         prints the status line (GroupBox2)
   road_ui.py wait-status TITLE_RE TEXT_RE [TIMEOUT]  waits for a matching status line
   road_ui.py label TITLE_RE TEXT_RE                  prints the first label matching TEXT_RE
-  road_ui.py enabled TITLE_RE ROLE NAME              exit 0 when the control is enabled
+  road_ui.py enabled TITLE_RE ROLE NAME              exit 0 when the control is enabled,
+                                                     3 when it is disabled (1: not found)
   road_ui.py answer TEXT_RE BUTTON [TIMEOUT]         in the dialog whose text matches,
                                                      prints the text and clicks BUTTON
   road_ui.py wait-dialog TEXT_RE BUTTON [TIMEOUT]    the same without the click
@@ -20,6 +21,10 @@ import sys
 import time
 
 import pyatspi
+
+# The exit code of "enabled" for a control that is there but disabled; every failure
+# (no such window or control) exits 1, so a check for "disabled" cannot pass by accident.
+DISABLED = 3
 
 
 def fail(message):
@@ -153,7 +158,7 @@ def main():
         fail("no label /%s/" % args[1])
     elif cmd == "enabled":
         acc = find(find_window(args[0]), args[1], args[2])
-        sys.exit(0 if acc.getState().contains(pyatspi.STATE_SENSITIVE) else 1)
+        sys.exit(0 if acc.getState().contains(pyatspi.STATE_SENSITIVE) else DISABLED)
     elif cmd == "answer":
         answer(args[0], args[1], float(args[2]) if len(args) > 2 else 30)
     elif cmd == "tree":

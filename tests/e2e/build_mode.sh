@@ -1,5 +1,6 @@
 # The template starts in build mode on a real X server: exact caption (no application
-# name appended), the two file lists with the firmware files of the folder.
+# name appended) and no dialog. What the two file lists hold is read through the
+# accessibility tree by accessible_build_mode.sh.
 source "$(dirname "$0")/lib.sh"
 
 start_xvfb

@@ -4,10 +4,15 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace app {
 
@@ -66,11 +71,29 @@ ui::Button ourButton(int b)
     }
 }
 
+// A message box breaks every line wider than half the screen (500 pixels at most) at a
+// blank, so "This flash utility only supports Korvane QVX-5500 firmware:VQ00~VQ9Z" would
+// read as two lines. Each line of a text stays whole as long as it fits the screen.
+void keepLinesWhole(QMessageBox& box)
+{
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (label == nullptr)
+        return;
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& line : label->text().split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const QScreen* screen = box.screen();
+    const int room = screen != nullptr ? screen->availableGeometry().width() * 3 / 4 : widest;
+    label->setMinimumWidth(std::min(widest + 2, room));
+}
+
 int runBox(QMessageBox::Icon icon, const QString& title, const std::string& text,
            const std::vector<ui::Button>& buttons)
 {
     QMessageBox box(icon, title, toQt(text), QMessageBox::NoButton, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
+    keepLinesWhole(box);
     box.setWindowModality(Qt::ApplicationModal);
     for (ui::Button b : buttons)
         if (QPushButton* pb = box.addButton(qtButton(b)))
@@ -96,6 +119,7 @@ void QtDialogs::messageBox(const std::string& text, const std::string& title)
 {
     QMessageBox box(QMessageBox::NoIcon, toQt(title), toQt(text), QMessageBox::Ok, nullptr);
     box.setTextFormat(Qt::PlainText);
+    keepLinesWhole(box);
     box.setWindowModality(Qt::ApplicationModal);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.exec();

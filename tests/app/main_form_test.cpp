@@ -386,6 +386,30 @@ TEST(QtDialogsTest, MessageDialogShowsKindTitleIconAndTheGivenButtons)
     EXPECT_EQ(QStringList{"Yes"}, seen.buttons);
 }
 
+// A message box breaks lines wider than half the screen at a blank; the start-up warning's
+// "This flash utility only supports Korvane QVX-5500 firmware:VQ00~VQ9Z" must read as one line.
+TEST(QtDialogsTest, LinesOfTheTextStayWhole)
+{
+    nameApplication();
+    QtDialogs dialogs;
+    const QString text = QString::fromLatin1(startWarningText().c_str());
+    int widest = 0;
+    int labelWidth = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, box);
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(nullptr, label);
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+        labelWidth = label->width();
+        box->button(QMessageBox::No)->click();
+    });
+    dialogs.messageDialog(startWarningText(), ui::DialogKind::Warning, {ui::Button::Yes, ui::Button::No});
+    ASSERT_GT(widest, 0);
+    EXPECT_GE(labelWidth, widest);
+}
+
 TEST(QtDialogsTest, PlainBoxesCarryTheApplicationTitleOrTheirOwn)
 {
     nameApplication();

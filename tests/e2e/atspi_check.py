@@ -6,39 +6,25 @@ technology and GUI tests see it, and checks it.
   atspi_check.py dialog TITLE TEXT BUTTON...  a message dialog shows TEXT (a trailing "x" is
                                               cut: shells drop trailing line feeds) and these buttons
 """
+import os
 import sys
 import time
 
 import pyatspi
 
-
-def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
-    sys.exit(1)
+# The tree walking is the road's control reader's own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from road_ui import fail, top_levels, walk  # noqa: E402
 
 
 def find_window(caption, timeout=20):
-    desktop = pyatspi.Registry.getDesktop(0)
     end = time.time() + timeout
     while time.time() < end:
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            if app is None:
-                continue
-            for j in range(app.childCount):
-                win = app.getChildAtIndex(j)
-                if win is not None and win.name == caption:
-                    return win
+        for win in top_levels():
+            if win.name == caption:
+                return win
         time.sleep(0.2)
     fail("no window named %r in the accessibility tree" % caption)
-
-
-def walk(acc):
-    yield acc
-    for i in range(acc.childCount):
-        child = acc.getChildAtIndex(i)
-        if child is not None:
-            yield from walk(child)
 
 
 def find(win, role, name=None):

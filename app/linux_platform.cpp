@@ -41,19 +41,66 @@ bool LinuxOsIdentity::version(OsVersion& out) const
     return true;
 }
 
-std::string ProcSelfExePath::ownPath() const
+std::string pathFromArgv0(const std::string& argv0, const std::string& currentDirectory,
+                          const std::string& searchPath,
+                          const std::function<bool(const std::string&)>& isProgramFile)
+{
+    if (argv0.empty())
+        return {};
+    if (argv0.find('/') != std::string::npos)
+        return argv0.front() == '/' ? argv0 : currentDirectory + "/" + argv0;
+    std::size_t from = 0;
+    while (from <= searchPath.size()) {
+        std::size_t to = searchPath.find(':', from);
+        if (to == std::string::npos)
+            to = searchPath.size();
+        // An empty PATH entry is the current directory, as the shell reads it.
+        std::string dir = searchPath.substr(from, to - from);
+        if (dir.empty())
+            dir = currentDirectory;
+        else if (dir.front() != '/')
+            dir = currentDirectory + "/" + dir;
+        const std::string candidate = dir + "/" + argv0;
+        if (isProgramFile(candidate))
+            return candidate;
+        from = to + 1;
+    }
+    return {};
+}
+
+namespace {
+
+std::string readOwnLink(const std::string& link)
 {
     std::vector<char> buf(4096);
-    const ssize_t n = readlink(link_.c_str(), buf.data(), buf.size());
+    const ssize_t n = readlink(link.c_str(), buf.data(), buf.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= buf.size())
-        return fallback_;
+        return {};
     std::string path(buf.data(), static_cast<std::size_t>(n));
-    // A program file replaced on disk while it runs (a rebuild of the same release) is
-    // reported with this mark; the revisions are read from the end of the name.
     constexpr std::string_view deleted = " (deleted)";
     if (path.size() > deleted.size() && path.ends_with(deleted))
         path.resize(path.size() - deleted.size());
     return path;
+}
+
+} // namespace
+
+ProcSelfExePath::ProcSelfExePath(const std::string& argv0, const std::string& link)
+    : path_(readOwnLink(link))
+{
+    if (!path_.empty())
+        return;
+    std::error_code ec;
+    const std::string cwd = std::filesystem::current_path(ec).string();
+    const char* searchPath = std::getenv("PATH");
+    path_ = pathFromArgv0(argv0, ec ? std::string(".") : cwd, searchPath ? searchPath : "",
+                          [](const std::string& candidate) {
+                              std::error_code statError;
+                              return ::access(candidate.c_str(), X_OK) == 0
+                                     && std::filesystem::is_regular_file(candidate, statError);
+                          });
+    if (path_.empty())
+        path_ = argv0;
 }
 
 std::string ProcessCurrentDirectory::currentDirectory() const

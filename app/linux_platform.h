@@ -3,6 +3,7 @@
 
 #include "platform.h"
 
+#include <functional>
 #include <string>
 
 namespace app {
@@ -18,18 +19,34 @@ public:
 // Turns uname()'s system name and release into the version record; pure, for tests.
 OsVersion versionFromUname(const std::string& sysname, const std::string& release);
 
-// Reads /proc/self/exe (without the " (deleted)" mark of a file replaced while it runs);
-// falls back to the given path (argv[0] made absolute) when the link cannot be read.
+// The program's own file, and so its name, is decided here once, and everything that
+// reads it takes it from here: the caption's suffix, the new revision of a flash and the
+// file name in the builder's messages.
+//
+// It is the file the kernel runs, as /proc/self/exe names it, read once when the program
+// starts:
+// - a release started through a symbolic link (a menu's link, say) is the file the link
+//   points at: that file's name carries the revisions, the link's name need not;
+// - a template started from PATH (argv[0] a bare name) is found all the same;
+// - a file replaced on disk while it runs loses the kernel's " (deleted)" mark.
+// Only when the link cannot be read (no /proc) does argv[0] stand in: made absolute
+// against the current directory when it holds a slash, otherwise looked up in PATH as the
+// shell did.
 class ProcSelfExePath : public OwnPath {
 public:
-    explicit ProcSelfExePath(std::string fallback, std::string link = "/proc/self/exe")
-        : fallback_(std::move(fallback)), link_(std::move(link)) {}
-    std::string ownPath() const override;
+    explicit ProcSelfExePath(const std::string& argv0, const std::string& link = "/proc/self/exe");
+    std::string ownPath() const override { return path_; }
 
 private:
-    std::string fallback_;
-    std::string link_;
+    std::string path_;
 };
+
+// argv[0] as a path, the way the shell found the program: pure, for tests.
+// isProgramFile tells whether a candidate in a PATH folder is a program file there;
+// an empty result means no folder of PATH holds one.
+std::string pathFromArgv0(const std::string& argv0, const std::string& currentDirectory,
+                          const std::string& searchPath,
+                          const std::function<bool(const std::string&)>& isProgramFile);
 
 class ProcessCurrentDirectory : public CurrentDirectory {
 public:

@@ -12,8 +12,6 @@
 #include "qt_waiter.h"
 #include "system_drives.h"
 
-#include <QDir>
-
 #include <exception>
 #include <optional>
 
@@ -26,13 +24,14 @@ int main(int argc, char** argv)
         app::QtDialogs dialogs;
         app::QtQuitRequest quit;
         const app::LinuxOsIdentity os;
-        const app::ProcSelfExePath ownPath(
-            QDir(QDir::currentPath()).absoluteFilePath(QString::fromLocal8Bit(argv[0])).toStdString());
+        // The program's own file: read once, used for the caption, the flash's revisions
+        // and the builder's messages alike.
+        const app::ProcSelfExePath ownPath(argc > 0 && argv[0] ? argv[0] : "");
         const app::ProcessCurrentDirectory currentDirectory;
 
         app::TMainForm form(state);
         // The template is looked up, and the new program written, in the current directory.
-        builder::BuildProcedure build(".", argv[0] ? argv[0] : "", state.progress, form.statusLine(), dialogs);
+        builder::BuildProcedure build(".", ownPath.ownPath(), state.progress, form.statusLine(), dialogs);
         form.buildAction = [&] {
             build.NewBuildFlashProgram(state.fileSelection);
             state.outputProgramName = build.outputName();

@@ -66,8 +66,8 @@ struct BuildOutcome {
 class BuildProcedure {
 public:
     // workingDirectory: where the template is opened and the new program written.
-    // ownProgramPath: the running program's path as it was started (only its file-name
-    // part is shown). keyword: the 15 search bytes, the running program's own container
+    // ownProgramPath: the running program's own file (only its file-name part is shown,
+    // in the two "Building fail" messages). keyword: the 15 search bytes, the running program's own container
     // key-word (flash::startKeyword()) unless a test hands in others.
     BuildProcedure(std::string workingDirectory, std::string ownProgramPath,
                    ui::ProgressModel& progress, ui::StatusLine& status, ui::Dialogs& dialogs,

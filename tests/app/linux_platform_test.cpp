@@ -47,6 +47,24 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeRead)
     std::filesystem::remove_all(dir);
 }
 
+// Without /proc: a template started from PATH is named by the folder that holds it, not
+// by the current directory, which is where the firmware files are.
+TEST(LinuxPlatform, OwnPathWithoutTheLinkIsArgv0AsTheShellFoundIt)
+{
+    const auto inBin = [](const std::string& p) { return p == "/usr/local/bin/W2KVQXXXX.EXE"; };
+    EXPECT_EQ("/usr/local/bin/W2KVQXXXX.EXE",
+              pathFromArgv0("W2KVQXXXX.EXE", "/home/u/fw", "/usr/bin:/usr/local/bin", inBin));
+    EXPECT_EQ("/home/u/fw/./W2KVQ8E10.EXE", pathFromArgv0("./W2KVQ8E10.EXE", "/home/u/fw", "/usr/bin", inBin));
+    EXPECT_EQ("/r/W2KVQ8E10.EXE", pathFromArgv0("/r/W2KVQ8E10.EXE", "/home/u/fw", "", inBin));
+    // An empty PATH entry and a relative one are read against the current directory.
+    const auto inCwd = [](const std::string& p) { return p == "/home/u/fw/W2KVQXXXX.EXE"; };
+    EXPECT_EQ("/home/u/fw/W2KVQXXXX.EXE", pathFromArgv0("W2KVQXXXX.EXE", "/home/u/fw", "/usr/bin::/bin", inCwd));
+    const auto inSub = [](const std::string& p) { return p == "/home/u/fw/tools/W2KVQXXXX.EXE"; };
+    EXPECT_EQ("/home/u/fw/tools/W2KVQXXXX.EXE", pathFromArgv0("W2KVQXXXX.EXE", "/home/u/fw", "tools", inSub));
+    EXPECT_EQ("", pathFromArgv0("W2KVQXXXX.EXE", "/home/u/fw", "/usr/bin", inCwd));
+    EXPECT_EQ("", pathFromArgv0("", "/home/u/fw", "/usr/bin", inCwd));
+}
+
 TEST(LinuxPlatform, CurrentDirectoryIsAbsolute)
 {
     EXPECT_EQ(std::filesystem::current_path().string(), ProcessCurrentDirectory().currentDirectory());

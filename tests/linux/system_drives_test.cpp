@@ -47,9 +47,8 @@ TEST(SystemDrives, VariableNamesAFolderOfVirtualDrives)
 
     ::setenv(scsi::kVirtualDrivesVariable, folder.c_str(), 1);
     auto roots = scsi::makeSystemDriveSystem()->driveRoots();
-    EXPECT_EQ(roots.size(), 2u);
-    if (!roots.empty())
-        EXPECT_EQ(roots[0].letter, 'D');
+    ASSERT_EQ(roots.size(), 2u);
+    EXPECT_EQ(roots[0].letter, 'D');
 
     // Unset or empty: the machine's own drives, whatever the folder holds.
     const std::size_t own = scsi::sg::listOpticalDrives({}).size();

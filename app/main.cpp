@@ -57,9 +57,11 @@ int main(int argc, char** argv)
         form.mayClose = [&] { return !flashSession || flashSession->mayClose(); };
         const app::StartupEnvironment env{dialogs, quit, os, ownPath, currentDirectory,
                                           app::makeDriveSearch()};
+        // Start-up's boxes have all been closed when FormCreate returns; a quit it asked
+        // for ends the program here, before the window shows.
         if (form.FormCreate(env) != app::StartupOutcome::Quit && !quit.posted())
             form.show();
-        application.exec();
+        quit.runEventLoop();
     } catch (const std::exception& e) {
         app::FlashApplication::showException(e.what());
     }

@@ -10,7 +10,6 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -141,28 +140,21 @@ void QtBusyCursor::setBusy(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
-namespace {
-
-// A message box that start-up opens after the request (a second "Error opening", the list
-// of drives left out) runs an event loop of its own before the main one. The request must
-// not be spent there, where it would either close that box unread or be dropped (a quit
-// outside the main loop does nothing), leaving the program running with no window: it
-// waits until no modal box is open.
-void quitOnceNoModalBoxIsOpen()
-{
-    if (QApplication::activeModalWidget() != nullptr) {
-        QTimer::singleShot(20, qApp, &quitOnceNoModalBoxIsOpen);
-        return;
-    }
-    QCoreApplication::quit();
-}
-
-} // namespace
-
 void QtQuitRequest::postQuit()
 {
     posted_ = true;
-    QMetaObject::invokeMethod(qApp, &quitOnceNoModalBoxIsOpen, Qt::QueuedConnection);
+    if (running_)
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+int QtQuitRequest::runEventLoop()
+{
+    if (posted_)
+        return 0;
+    running_ = true;
+    const int code = QCoreApplication::exec();
+    running_ = false;
+    return code;
 }
 
 } // namespace app

@@ -31,16 +31,24 @@ private:
     bool busy_ = false;
 };
 
-// Asks the application to quit once its event loop runs; a request made before the loop
-// starts waits for it, and for any message box opened meanwhile to be closed. posted() lets
-// start-up leave the window hidden.
+// The quit request of start-up ("ask the event loop to end, exit code 0"). Start-up runs
+// before the event loop and may open more message boxes after the request; each box runs
+// an event loop of its own, and a quit delivered there would either close the box unread
+// or be dropped, leaving the program running with no window. So the request is only
+// recorded, and the program's event loop acts on it itself: runEventLoop() does not run
+// once a quit was posted. A request made while that loop runs ends it.
 class QtQuitRequest : public ui::QuitRequest {
 public:
     void postQuit() override;
     bool posted() const { return posted_; }
 
+    // The application's event loop: returns 0 at once when a quit was posted before it,
+    // otherwise runs until the application quits and returns its exit code.
+    int runEventLoop();
+
 private:
     bool posted_ = false;
+    bool running_ = false;
 };
 
 } // namespace app

@@ -34,6 +34,14 @@ TEST(FileMasks, QuestionMarkIsExactlyOneCharacter)
     EXPECT_FALSE(builder::matchesFileMask("a.BIX", "*.BIN;"));
 }
 
+TEST(FileMasks, StarMatchesAnyRunAlsoOneHoldingAStar)
+{
+    EXPECT_TRUE(builder::matchesFileMask("*a", "*"));
+    EXPECT_TRUE(builder::matchesFileMask("*a", "*a"));
+    EXPECT_TRUE(builder::matchesFileMask("x*y.BIN", "x*.BIN"));
+    EXPECT_FALSE(builder::matchesFileMask("*a", "*b"));
+}
+
 TEST(FileMasks, NamesMatchWhateverTheirCase)
 {
     EXPECT_TRUE(builder::matchesFileMask("vq8e.bin", kIbmMask));

@@ -555,6 +555,7 @@ struct RestartCase {
     const char* name;
     int failAt;
     std::vector<std::string> after; // lines after "caption: Flash Completed.", "cursor: default", the question
+    Button answer = Button::Yes;    // to the restart question
 };
 
 void PrintTo(const RestartCase& c, std::ostream* os) { *os << c.name; }
@@ -567,7 +568,7 @@ TEST_P(RestartAfterFlash, ShowsTheFailedStepOrRestartsThenEmptiesTheStatusLine)
     FlashRig rig(drive("VQ8A"));
     rig.restart.failAt = c.failAt;
     rig.answer(Button::Yes);
-    rig.answer(Button::Yes);
+    rig.answer(c.answer);
     EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
     std::vector<std::string> expected{kUpdateVQ8AtoVQ8E, kBusy, kInProgress, "caption: Flash Completed.",
                                       kDefault, kRestartQuestion};
@@ -575,7 +576,7 @@ TEST_P(RestartAfterFlash, ShowsTheFailedStepOrRestartsThenEmptiesTheStatusLine)
     expected.push_back("caption: ");
     expected.push_back(kDefault);
     EXPECT_EQ(rig.lines(), expected);
-    EXPECT_EQ(rig.restart.reboots, c.failAt == 0 ? 1 : 0);
+    EXPECT_EQ(rig.restart.reboots, c.answer == Button::Yes && c.failAt == 0 ? 1 : 0);
     EXPECT_EQ(rig.progress.position(), 0);
 }
 
@@ -592,7 +593,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "box AdjustTokenPrivileges() failed: Exit Error"}},
         RestartCase{"Restarts", 0,
                     {"restart: open session", "restart: look up right", "restart: enable right",
-                     "cursor: default", "restart: reboot"}}),
+                     "cursor: default", "restart: reboot"}},
+        // Escape or the window's close box: no button, and never a restart.
+        RestartCase{"ClosedWithoutAButton", 0, {}, Button::None},
+        RestartCase{"Declined", 0, {}, Button::No}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -96,8 +96,8 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
     p_.requests.StartStopUnit(entry, 3);
     p_.requests.StartStopUnit(entry, 0);
 
-    // XCommand sets the counter to 1 when it finds a disc (and says so), which ends the
-    // poll at the next decrement just like running out of polls.
+    // XCommand sets the counter to 1 when it finds a disc or its request fails (and says
+    // so), which ends the poll at the next decrement just like running out of polls.
     p_.requests.pollCounter = kPollCount;
     while (p_.requests.pollCounter != 0) {
         if (p_.requests.XCommand(entry, 0))
@@ -106,7 +106,12 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
         --p_.requests.pollCounter;
     }
     if (p_.requests.pollCounter == 0) {
-        report.outcome = FlashOutcome::NotReady;
+        const scsi::CallResult& poll = p_.requests.lastCall();
+        report.outcome = poll.callSucceeded() ? FlashOutcome::NotReady : FlashOutcome::DiscTestFailed;
+        if (!poll.callSucceeded()) {
+            report.error = poll.error;
+            report.lastCall = poll;
+        }
         return report;
     }
 

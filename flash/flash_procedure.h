@@ -67,6 +67,7 @@ enum class FlashOutcome {
     OpenFailed,
     QueryFailed,   // the port's inquiry-data query
     NotReady,      // a disc in the drive, or no "medium not present" within the poll
+    DiscTestFailed, // the disc test's request was refused or did not complete
     WriteFailed,
     ReadFailed,
     VerifyFailed,
@@ -81,7 +82,7 @@ struct FlashReport {
     std::string currentRevision;
     std::string newRevision;
     bool ibmK = false;
-    int error = 0;                 // open or query failure: the system's error code
+    int error = 0;                 // open, query or disc test failure: the system's error code
     int piece = -1;                // write, read or verify failure: the piece (0..15)
     std::size_t offset = 0;        // verify failure: image offset of the first differing byte;
                                    // write or read failure: the piece's offset

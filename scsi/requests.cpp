@@ -139,9 +139,14 @@ bool Requests::XCommand(DriveEntry& entry, std::uint8_t /*mode: always 0*/)
 {
     buildTestUnitReadyRecord(buffered_, addressOf(entry));
     const CallResult result = send(kBufferedShape, buffered_, {});
-    // A refused call leaves the status byte at 0, which would read as "a disc is in".
-    if (!result.callSucceeded())
+    // A refused call leaves the status byte at 0, which would read as "a disc is in". It is
+    // told as the other requests tell it, and the poll ends as it does for a disc: there is
+    // no drive to wait for.
+    if (!result.callSucceeded()) {
+        pollCounter = 1;
+        dialogs_.showMessage(formatted(kSendErrorFormat, result.error));
         return false;
+    }
 
     const std::uint8_t status = buffered_[record::kScsiStatus];
     const std::uint8_t senseKeyByte = buffered_[record::kSenseBuffer + 2];

@@ -53,7 +53,8 @@ public:
     // The disc-absence test (TEST UNIT READY). True when the drive reports no medium
     // (status nonzero, sense key byte 02h whole, ASC 3Ah). A GOOD answer, or sense 00/00,
     // means a disc is in: pollCounter becomes 1 and kRemoveDiscText is shown. A refused or
-    // failed call returns false without a message (it says nothing about a disc).
+    // failed call also sets pollCounter to 1 and shows "Error sending SCSI command; error
+    // was N" (it says nothing about a disc).
     bool XCommand(DriveEntry& entry, std::uint8_t mode);
 
     // Shared with the flash's disc poll: XCommand sets it to 1 when it finds a disc.

@@ -314,6 +314,43 @@ TEST(FlashProcedure, ADriveThatNeverBecomesReadyIsGivenUpSilentlyAfter144Polls)
     EXPECT_EQ(rig.waiter.slept, std::chrono::milliseconds(144 * 30));
 }
 
+// A disc test the system refuses, or that never completes, is told at once as any other
+// failed request is, and ends the flash before anything is written.
+TEST(FlashProcedure, AFailedDiscTestIsToldOnceAndEndsTheFlash)
+{
+    struct Case {
+        const char* what;
+        scsi::Fault fault;
+        int tests; // TEST UNIT READY requests sent
+        int error;
+    };
+    scsi::Fault always = scsi::Fault::refused(1, 13, kTestUnitReady);
+    always.persistent = true;
+    for (const Case& c : {Case{"refused", scsi::Fault::refused(1, 5, kTestUnitReady), 1, 5},
+                          Case{"refused every time", always, 1, 13},
+                          Case{"timed out at the third test", scsi::Fault::timeOut(3, kTestUnitReady), 3, 110},
+                          Case{"drive gone", scsi::Fault::vanish(1, kTestUnitReady), 1, 19}}) {
+        SCOPED_TRACE(c.what);
+        FlashRig rig(drive("VQ8A"));
+        if (c.tests > 1) { // becoming ready until then
+            for (unsigned n = 1; n < static_cast<unsigned>(c.tests); ++n)
+                rig.drive->addFault(scsi::Fault::checkCondition(n, {0x02, 0x04, 0x01}, kTestUnitReady));
+        }
+        rig.drive->addFault(c.fault);
+        rig.answer(Button::Yes);
+        const auto report = rig.run();
+        EXPECT_EQ(report.outcome, FlashOutcome::DiscTestFailed);
+        EXPECT_EQ(report.error, c.error);
+        EXPECT_EQ(rig.lines(), (std::vector<std::string>{
+                                   kUpdateVQ8AtoVQ8E,
+                                   "message: Error sending SCSI command; error was " + std::to_string(c.error)}));
+        EXPECT_EQ(rig.count(kTestUnitReady), c.tests);
+        EXPECT_EQ(rig.count(kWriteBuffer), 0);
+        EXPECT_FALSE(rig.cursor.busy());
+        EXPECT_EQ(rig.status.caption(), "");
+    }
+}
+
 TEST(FlashProcedure, TheMediumAbsentAnswerEndsThePollAtTheNextRequest)
 {
     RigOptions o = drive("VQ8A");

@@ -179,6 +179,7 @@ TEST(BufferRequests, NoOpenDriveIsARefusedCall)
     EXPECT_FALSE(rig.requests.XCommand(rig.entry, 0));
     EXPECT_EQ(rig.requests.lastCall().error, kNoDeviceError);
     EXPECT_EQ(rig.log.lines(), (Lines{"message: Error sending SCSI command; error was 9",
+                                      "message: Error sending SCSI command; error was 9",
                                       "message: Error sending SCSI command; error was 9"}));
 }
 
@@ -288,17 +289,21 @@ TEST(XCommand, RealDriveStates)
     EXPECT_TRUE(rig.log.lines().empty());
 }
 
-// A refused call leaves the status byte 0, which read plainly would say "a disc is in".
-TEST(XCommand, FailedCallSaysNothingAboutADisc)
+// A refused call leaves the status byte 0, which read plainly would say "a disc is in". It
+// is told as a failed request and ends the poll, with no word about a disc.
+TEST(XCommand, FailedCallIsToldAndEndsThePollButSaysNothingAboutADisc)
 {
     Rig rig;
     rig.drive->addFault(Fault::refused(1, 5, kTur));
     rig.drive->addFault(Fault::timeOut(2, kTur));
     rig.requests.pollCounter = 9;
     EXPECT_FALSE(rig.requests.XCommand(rig.entry, 0));
+    EXPECT_EQ(rig.requests.pollCounter, 1);
+    rig.requests.pollCounter = 9;
     EXPECT_FALSE(rig.requests.XCommand(rig.entry, 0));
-    EXPECT_EQ(rig.requests.pollCounter, 9);
-    EXPECT_TRUE(rig.log.lines().empty());
+    EXPECT_EQ(rig.requests.pollCounter, 1);
+    EXPECT_EQ(rig.log.lines(), (Lines{"message: Error sending SCSI command; error was 5",
+                                      "message: Error sending SCSI command; error was 110"}));
     EXPECT_FALSE(rig.access.lastRequestSucceeded);
 }
 

@@ -35,7 +35,83 @@ bool isTransportErrno(int error)
         || error == EINTR || error == ENOMEDIUM;
 }
 
+// Fixed-format sense: where its fields lie.
+namespace fixed {
+constexpr std::size_t kSize = 18;
+constexpr std::uint8_t kCurrent = 0x70;
+constexpr std::uint8_t kValid = 0x80; // byte 0: the information field holds a value
+constexpr std::size_t kSenseKey = 2;
+constexpr std::size_t kInformation = 3;  // 4 bytes
+constexpr std::size_t kAdditionalLength = 7;
+constexpr std::size_t kCommandSpecific = 8; // 4 bytes
+constexpr std::size_t kAsc = 12;
+constexpr std::size_t kAscq = 13;
+constexpr std::size_t kFru = 14;
+constexpr std::size_t kSenseKeySpecific = 15; // 3 bytes
+constexpr std::uint8_t kFlags = 0xE0;         // byte 2: filemark, end of medium, incorrect length
+constexpr std::uint8_t kIncorrectLength = 0x20;
+} // namespace fixed
+
+// Descriptor-format sense: response codes, header and descriptor types.
+namespace descriptor {
+constexpr std::uint8_t kCurrent = 0x72;
+constexpr std::uint8_t kDeferred = 0x73;
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kAdditionalLength = 7;
+constexpr std::uint8_t kInformation = 0x00;
+constexpr std::uint8_t kCommandSpecific = 0x01;
+constexpr std::uint8_t kSenseKeySpecific = 0x02;
+constexpr std::uint8_t kFru = 0x03;
+constexpr std::uint8_t kStreamCommands = 0x04;
+constexpr std::uint8_t kBlockCommands = 0x05;
+} // namespace descriptor
+
 } // namespace
+
+std::vector<std::uint8_t> fixedFormatSense(std::span<const std::uint8_t> sense)
+{
+    const std::uint8_t responseCode = sense.empty() ? 0 : sense[0] & 0x7F;
+    if (responseCode != descriptor::kCurrent && responseCode != descriptor::kDeferred)
+        return {sense.begin(), sense.end()};
+
+    const auto at = [&sense](std::size_t i) -> std::uint8_t { return i < sense.size() ? sense[i] : 0; };
+    std::vector<std::uint8_t> out(fixed::kSize, 0);
+    out[0] = static_cast<std::uint8_t>(fixed::kCurrent + (responseCode - descriptor::kCurrent));
+    out[fixed::kSenseKey] = at(1) & 0x0F;
+    out[fixed::kAdditionalLength] = fixed::kSize - 8;
+    out[fixed::kAsc] = at(2);
+    out[fixed::kAscq] = at(3);
+
+    // Descriptors: type, additional length, then that many bytes; one cut short is dropped.
+    const std::size_t end = std::min(sense.size(), descriptor::kHeaderSize + at(descriptor::kAdditionalLength));
+    for (std::size_t d = descriptor::kHeaderSize; d + 2 <= end;) {
+        const std::uint8_t type = sense[d];
+        const std::size_t length = sense[d + 1];
+        if (d + 2 + length > end)
+            break;
+        const std::uint8_t* body = sense.data() + d + 2;
+        if ((type == descriptor::kInformation || type == descriptor::kCommandSpecific) && length >= 10) {
+            // An 8-byte field; the fixed format has room for its low 4 bytes only.
+            const bool fits = std::all_of(body + 2, body + 6, [](std::uint8_t b) { return b == 0; });
+            if (type == descriptor::kCommandSpecific)
+                std::copy_n(body + 6, 4, out.begin() + fixed::kCommandSpecific);
+            else if (fits) {
+                std::copy_n(body + 6, 4, out.begin() + fixed::kInformation);
+                out[0] |= body[0] & fixed::kValid;
+            }
+        } else if (type == descriptor::kSenseKeySpecific && length >= 6) {
+            std::copy_n(body + 2, 3, out.begin() + fixed::kSenseKeySpecific);
+        } else if (type == descriptor::kFru && length >= 2) {
+            out[fixed::kFru] = body[1];
+        } else if (type == descriptor::kStreamCommands && length >= 2) {
+            out[fixed::kSenseKey] |= body[1] & fixed::kFlags;
+        } else if (type == descriptor::kBlockCommands && length >= 2) {
+            out[fixed::kSenseKey] |= body[1] & fixed::kIncorrectLength;
+        }
+        d += 2 + length;
+    }
+    return out;
+}
 
 int directionCode(Direction direction)
 {
@@ -192,15 +268,16 @@ CallResult translateCompletion(const Request& request, const Completion& complet
         return result;
     }
 
-    // The command completed: write back what the drive said.
-    std::size_t senseLength = std::min<std::size_t>(
-        {completion.senseLengthWritten, request.maxSenseLength, sense.size()});
+    // The command completed: write back what the drive said, its sense in fixed format.
+    const std::vector<std::uint8_t> given =
+        fixedFormatSense(sense.first(std::min<std::size_t>(completion.senseLengthWritten, sense.size())));
+    std::size_t senseLength = std::min<std::size_t>(given.size(), request.maxSenseLength);
     if (request.senseOffset + senseLength > record.size())
         senseLength = 0;
     record[record::kScsiStatus] = completion.status;
     record[record::kSenseInfoLength] = static_cast<std::uint8_t>(senseLength);
     if (senseLength > 0)
-        std::copy_n(sense.begin(), senseLength, record.begin() + request.senseOffset);
+        std::copy_n(given.begin(), senseLength, record.begin() + request.senseOffset);
     record[record::kPathId] = address.path;
     record[record::kTargetId] = address.target;
     record[record::kLun] = address.lun;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace scsi::sg {
 
@@ -117,6 +118,16 @@ struct Address {
 CallResult translateCompletion(const Request& request, const Completion& completion,
                                std::span<const std::uint8_t> sense, const Address& address,
                                std::span<std::uint8_t> record);
+
+// Sense data as the program reads it: fixed format, response code 70h (current) or 71h
+// (deferred), the sense key byte at 2, ASC at 12, ASCQ at 13. A drive may answer in
+// descriptor format (72h, 73h) instead; that is rewritten here into the 18 bytes of fixed
+// format, with the information, command-specific, sense-key-specific and field-replaceable-
+// unit descriptors and the stream and block flags (filemark, end of medium, incorrect
+// length) in their fixed places. Other descriptors have no fixed place and are dropped;
+// nothing is read past the bytes handed in. Sense data of any other format is returned as
+// it is.
+std::vector<std::uint8_t> fixedFormatSense(std::span<const std::uint8_t> sense);
 
 // The errno-style code of a host or driver failure (0 when the status is clean).
 int hostErrorCode(std::uint16_t hostStatus);

@@ -256,6 +256,40 @@ TEST_F(SgCompletion, SenseLengthNeverExceedsWhatTheKernelHandedOver)
     EXPECT_EQ(rec[record::kSenseInfoLength], 8);
 }
 
+// A drive that answers in descriptor format: the record gets the fixed format the program
+// reads, so "medium not present" and the sense report see the right bytes.
+TEST_F(SgCompletion, DescriptorSenseIsWrittenBackInFixedFormat)
+{
+    using Bytes = std::vector<std::uint8_t>;
+    const auto senseInRecord = [this] {
+        return Bytes(rec.begin() + record::kSenseBuffer, rec.begin() + record::kSenseBuffer + rec[record::kSenseInfoLength]);
+    };
+    prepare(0);
+    EXPECT_EQ(complete(checkCondition(8), {0x72, 0x02, 0x3A, 0x00, 0, 0, 0, 0}).outcome, Outcome::Sense);
+    EXPECT_EQ(senseInRecord(), (Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x3A, 0x00, 0, 0, 0, 0}));
+
+    // Deferred, with a valid information field and a field-replaceable unit.
+    complete(checkCondition(24), {0x73, 0x03, 0x11, 0x05, 0, 0, 0, 16,
+                                  0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78,
+                                  0x03, 0x02, 0, 0x9C});
+    EXPECT_EQ(senseInRecord(), (Bytes{0xF1, 0, 0x03, 0x12, 0x34, 0x56, 0x78, 0x0A, 0, 0, 0, 0, 0x11, 0x05, 0x9C, 0, 0, 0}));
+
+    // Sense-key specific bytes and the block commands' incorrect-length flag; an information
+    // field too wide for the fixed format is left out, not cut.
+    complete(checkCondition(24), {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 16,
+                                  0x02, 0x06, 0, 0, 0xC0, 0x00, 0x05, 0,
+                                  0x05, 0x02, 0, 0x20, 0x00, 0x0A, 0x80, 0});
+    EXPECT_EQ(senseInRecord(), (Bytes{0x70, 0, 0x25, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0x00, 0, 0xC0, 0x00, 0x05}));
+    complete(checkCondition(20), {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 12,
+                                  0x00, 0x0A, 0x80, 0, 0, 0, 0, 1, 0x12, 0x34, 0x56, 0x78});
+    EXPECT_EQ(rec[record::kSenseBuffer], 0x70);
+    EXPECT_EQ(rec[record::kSenseBuffer + 3], 0);
+
+    // A descriptor running past the bytes handed over is dropped; the header still counts.
+    complete(checkCondition(11), {0x72, 0x02, 0x04, 0x01, 0, 0, 0, 12, 0x03, 0x02, 0, 0x9C});
+    EXPECT_EQ(senseInRecord(), (Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x04, 0x01, 0, 0, 0, 0}));
+}
+
 TEST_F(SgCompletion, StatusWithoutSense)
 {
     prepare(0);

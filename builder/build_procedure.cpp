@@ -232,6 +232,29 @@ std::string reason(int error)
     return error == 0 ? std::string("file ended early") : std::string(std::strerror(error));
 }
 
+// Whether the new program may take this name: nothing stands under it yet, or a link
+// (replaced, never written through), or a regular file this process may open for writing,
+// as writing the program straight under its name would have to. A folder, a FIFO, a
+// device or a read-only file of that name: false, with errno set.
+bool mayTakeName(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (S_ISLNK(st.st_mode))
+        return true;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // Opened without truncating: nothing of the file changes.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
 std::string joinPath(const std::string& dir, const std::string& name)
 {
     if (dir.empty())
@@ -297,6 +320,10 @@ public:
         p_.progress_.setStep(kBarStep);
 
         const std::string finalPath = joinPath(p_.workDir_, name);
+        if (!mayTakeName(finalPath)) {
+            const int error = errno;
+            return fail("Create " + name + " Fail", error);
+        }
         PendingOutput out(p_.io_);
         if (!out.create(joinPath(p_.workDir_, "." + name + ".XXXXXX")))
             return fail("Create " + name + " Fail");

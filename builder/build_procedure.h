@@ -5,6 +5,8 @@
 // The copy goes to a temporary file beside the final name and is renamed into place only
 // when every read, write, flush and close has succeeded, so a failed build never leaves
 // a broken program under the finished name and never writes through a link of that name.
+// A name the program could not be written under (a folder, a read-only file) is refused
+// with "Create <name> Fail" before anything is copied.
 #pragma once
 
 #include "file_selection.h"

@@ -1,3 +1,4 @@
+#include "as_nobody.h"
 #include "build_procedure.h"
 #include "build_test_support.h"
 #include "file_selection.h"
@@ -291,6 +292,44 @@ TEST_F(Build, OutputThatCannotBeCreated)
     EXPECT_FALSE(build());
     expectFailureShown("Create W2KVQ8E10.EXE Fail");
     expectNothingLeftBehind();
+}
+
+// The new program takes its name only where it could be written under it: a folder, a
+// FIFO or a read-only file of that name refuses the build before anything is copied.
+TEST_F(Build, ReleaseNameThatCannotBeWrittenIsRefusedBeforeTheCopy)
+{
+    fs::create_directory(output());
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
+    EXPECT_EQ(0, bar.position());
+    EXPECT_TRUE(fs::is_directory(output()));
+
+    fs::remove(output());
+    ASSERT_EQ(0, ::mkfifo(output().c_str(), 0644));
+    log.clear();
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
+    EXPECT_TRUE(fs::is_fifo(output()));
+    fs::remove(output());
+    expectNothingLeftBehind();
+}
+
+TEST_F(Build, ReadOnlyFileUnderTheReleaseNameIsLeftAlone)
+{
+    putTemplate(tmpl.bytes, 0644);
+    writeFile(output(), text("an older release"));
+    const auto readable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    for (const char* name : {"VQ8E.BIN", "VQ10.BIN", "W2KVQ8E10.EXE"})
+        fs::permissions(dir.path() / name, readable);
+    fs::permissions(dir.path(), fs::perms::all); // the folder would let a new file in
+    const int code = testsupport::asNobody([&] {
+        if (build())
+            return 1;
+        return outcome.message == "Create W2KVQ8E10.EXE Fail" ? 0 : 2;
+    });
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(text("an older release"), readFile(output()));
+    EXPECT_EQ((std::vector<std::string>{"VQ10.BIN", "VQ8E.BIN", "W2KVQ8E10.EXE", "W2KVQXXXX.EXE"}), dir.names());
 }
 
 TEST_F(Build, ExistingOutputIsReplacedOnlyOnSuccess)

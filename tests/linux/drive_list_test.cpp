@@ -1,5 +1,6 @@
 // Enumeration of optical drives against a fake sysfs tree, and the open policy of the
 // real backend against plain files standing in for the device nodes.
+#include "as_nobody.h"
 #include "fake_sysfs.h"
 #include "linux_drive_list.h"
 #include "linux_pass_through.h"
@@ -7,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +17,7 @@ using namespace scsi;
 using namespace scsi::sg;
 using testing_linux::FakeDriveSpec;
 using testing_linux::FakeSystem;
+using testsupport::asNobody;
 
 namespace fs = std::filesystem;
 
@@ -42,21 +42,6 @@ int openDescriptors()
     for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd"))
         ++n;
     return n;
-}
-
-// Runs f in a child process as user and group "nobody" and returns its exit code.
-template <typename F>
-int asNobody(F f)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(250);
-        ::_exit(f());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
 }
 
 } // namespace

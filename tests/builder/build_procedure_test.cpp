@@ -8,9 +8,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -393,6 +395,35 @@ TEST_F(Build, FirmwareFileThatEndsEarlyIsReported)
     EXPECT_FALSE(build());
     expectFailureShown("Building fail: cannot read VQ10.BIN (file ended early)");
     expectNothingLeftBehind();
+}
+
+TEST_F(Build, AWriteThatMovesNothingIsAFailureNotTheEndOfTheCopy)
+{
+    io.failOn(Op::Write, 2, 0);
+    EXPECT_FALSE(build());
+    expectFailureShown("Building fail: cannot write W2KVQ8E10.EXE (No space left on device)");
+    expectNothingLeftBehind();
+}
+
+// A FIFO planted under a firmware name is refused without waiting for a writer. Should the
+// open ever wait, the writer below lets it go on, so that fails the check instead of
+// hanging the test.
+TEST_F(Build, FifoUnderAFirmwareNameIsRefusedAtOnce)
+{
+    const fs::path fifo = dir.path() / "VQ8E.BIN";
+    fs::remove(fifo);
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    EXPECT_FALSE(build());
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // frees the writer
+    writer.join();
+    ::close(reader);
+    expectFailureShown("Open VQ8E.BIN fail!");
+    EXPECT_EQ(std::vector<std::string>{}, io.openedToWait);
 }
 
 TEST_F(Build, ShortReadsAndWritesAndInterruptionsStillGiveTheWholeProgram)

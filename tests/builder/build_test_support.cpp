@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <fcntl.h>
+
 namespace buildtest {
 
 ScratchDir::ScratchDir()
@@ -60,6 +62,8 @@ int SpyFileIo::openForReading(const std::string& path)
     if (fd >= 0) {
         fdNames_[fd] = path;
         readSoFar_[fd] = 0;
+        if ((::fcntl(fd, F_GETFL) & O_NONBLOCK) == 0)
+            openedToWait.push_back(path);
     }
     return fd;
 }
@@ -78,7 +82,7 @@ ssize_t SpyFileIo::read(int fd, void* buffer, std::size_t size)
 {
     const std::string& name = fdNames_[fd];
     if (shouldFail(Op::Read, name))
-        return -1;
+        return errno == 0 ? 0 : -1;
     if (chunk_)
         size = std::min(size, chunk_);
     for (const auto& [part, limit] : endEarly_) {
@@ -94,7 +98,7 @@ ssize_t SpyFileIo::read(int fd, void* buffer, std::size_t size)
 ssize_t SpyFileIo::write(int fd, const void* buffer, std::size_t size)
 {
     if (shouldFail(Op::Write, fdNames_[fd]))
-        return -1;
+        return errno == 0 ? 0 : -1;
     if (chunk_)
         size = std::min(size, chunk_);
     return FileIo::write(fd, buffer, size);

@@ -111,7 +111,8 @@ public:
     enum class Op { Read, Write, Flush, Close, Rename, Create };
 
     // The nth call (from 1) of op on a descriptor of a file whose path contains
-    // filePart (any file when empty) fails with error.
+    // filePart (any file when empty) fails with error; a read or write with error 0
+    // moves nothing and returns 0 instead.
     void failOn(Op op, int nth, int error, std::string filePart = {});
     // Reads stop early (report end of file) after this many bytes of a file.
     void endEarly(std::string filePart, std::int64_t afterBytes);
@@ -119,6 +120,7 @@ public:
     void limitChunks(std::size_t chunk) { chunk_ = chunk; }
 
     std::vector<std::string> opened; // every path opened for reading, in order
+    std::vector<std::string> openedToWait; // those whose descriptor would wait (no O_NONBLOCK)
 
     int openForReading(const std::string& path) override;
     int createUnique(std::string& pathPattern) override;

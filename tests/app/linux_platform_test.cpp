@@ -29,6 +29,7 @@ TEST(LinuxPlatform, KernelVersionRecordReportsTheNtFamilyOnlyForLinux)
 TEST(LinuxPlatform, OwnPathComesFromTheSystemNotFromTheArgument)
 {
     const std::string path = ProcSelfExePath("relative/argv0").ownPath();
+    ASSERT_FALSE(path.empty());
     EXPECT_EQ('/', path.front());
     EXPECT_EQ(std::filesystem::canonical("/proc/self/exe").string(), path);
 }

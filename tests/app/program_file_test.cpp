@@ -56,6 +56,7 @@ TEST(ProgramFile, PatchingSlotOneIsAllItTakesToLeaveTheTemplateState)
     auto file = readProgram();
     const std::size_t at = find(file, std::string_view("BIN-START-ADDR\0", 15));
     ASSERT_NE(std::string::npos, at);
+    ASSERT_LE(at + flash::kContainerSize, file.size());
     const auto slotOf = [&](const std::vector<char>& f) {
         return std::span(reinterpret_cast<const std::uint8_t*>(f.data() + at + flash::kSlot1Offset), flash::kImageSize);
     };

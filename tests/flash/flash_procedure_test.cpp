@@ -134,6 +134,7 @@ TEST(FlashProcedure, NonIbmKDriveGetsTheSecondImageAndTheRevisionOfTheNameSuffix
     const auto report = rig.run();
     EXPECT_EQ(report.outcome, FlashOutcome::Completed);
     EXPECT_FALSE(report.ibmK);
+    ASSERT_FALSE(rig.lines().empty());
     EXPECT_EQ(rig.lines().front(), "dialog Confirm: \nUpdate FW:VQ10 to FW:VQ10 ?\n");
     expectWholeFlash(rig, flashtest::otherImage());
     EXPECT_TRUE(std::equal(rig.drive->firmware().begin(), rig.drive->firmware().end(),
@@ -160,6 +161,7 @@ TEST(FlashProcedure, AFailedStartOrStopDoesNotStopTheFlash)
     rig.answer(Button::Yes);
     rig.answer(Button::No);
     EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
+    ASSERT_FALSE(rig.lines().empty());
     EXPECT_EQ(rig.lines().front(), kUpdateVQ8AtoVQ8E);
     EXPECT_EQ(rig.drive->firmwareSaves(), 1);
 }
@@ -410,6 +412,7 @@ TEST_P(TransferFailure, IsToldInOrderEndsTheFlashAndSendsNoClosingRequest)
     EXPECT_EQ(rig.drive->firmwareSaves(), 0);
 
     // The failure box came up with the bar at the failed piece; the common end puts it to 0.
+    ASSERT_FALSE(rig.dialogs.snapshots.empty());
     const auto& box = rig.dialogs.snapshots.back();
     EXPECT_EQ(box.text, c.box);
     EXPECT_EQ(box.position, static_cast<std::int64_t>(c.piece * flash::kPieceSize));

@@ -110,6 +110,7 @@ TEST(WriteBuffer, PieceGoesToTheDriveAtPositionWithLengthStep)
     EXPECT_EQ(rq.header.timeOutValue, 3u);
     EXPECT_EQ(rq.dataOut, data);
     const Bytes& buffer = rig.drive->downloadBuffer();
+    ASSERT_GE(buffer.size(), 3u * 16384u);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin() + 2 * 16384));
     EXPECT_EQ(buffer[2 * 16384 - 1], 0xFF); // nothing written before the piece
     EXPECT_TRUE(rig.log.lines().empty());
@@ -318,6 +319,7 @@ TEST(Requests, DownloadReadBackAndSave)
         image.insert(image.end(), p.begin(), p.end());
     }
     while (rig.progress.position() < rig.progress.max()) {
+        ASSERT_LE(static_cast<std::size_t>(rig.progress.position()) + 16384u, image.size());
         const auto at = image.begin() + rig.progress.position();
         std::copy(at, at + 16384, rig.block.begin());
         ASSERT_TRUE(rig.requests.WriteBuffer(rig.entry, rig.block, 0));
@@ -326,6 +328,7 @@ TEST(Requests, DownloadReadBackAndSave)
     rig.progress.setPosition(0);
     while (rig.progress.position() < rig.progress.max()) {
         ASSERT_TRUE(rig.requests.ReadBuffer(rig.entry, rig.block));
+        ASSERT_LE(static_cast<std::size_t>(rig.progress.position()) + rig.block.size(), image.size());
         ASSERT_TRUE(std::equal(rig.block.begin(), rig.block.end(), image.begin() + rig.progress.position()));
         rig.progress.stepIt();
     }

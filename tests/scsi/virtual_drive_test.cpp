@@ -268,6 +268,7 @@ TEST(VirtualDrive, TimeOutShortAndCorruptReads)
     back[5000] = piece[5000];
     EXPECT_EQ(back, piece);
     // The drive's own buffer is intact.
+    ASSERT_GE(drive->downloadBuffer().size(), piece.size());
     EXPECT_TRUE(std::equal(piece.begin(), piece.end(), drive->downloadBuffer().begin()));
 }
 
@@ -503,6 +504,7 @@ TEST(FolderDrives, DrivesInNameOrderFlashAndSaveToFile)
     progress.setPosition(0);
     Bytes block(16384);
     while (progress.position() < progress.max()) {
+        ASSERT_LE(static_cast<std::size_t>(progress.position()) + 16384u, image.size());
         std::copy_n(image.begin() + progress.position(), 16384, block.begin());
         ASSERT_TRUE(requests.WriteBuffer(entry, block, 0));
         progress.stepIt();

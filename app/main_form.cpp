@@ -4,6 +4,7 @@
 #include "file_masks.h"
 #include "program_texts.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -28,6 +29,16 @@ constexpr int kFontPixels = 17;
 constexpr int kItemHeight = 20;
 constexpr int kPathRole = Qt::UserRole + 1;
 
+// A bare top-level widget is a "filler" to assistive technology, which screen readers do
+// not take for a window: the form says it is one (a frame, named by its caption).
+QAccessibleInterface* formAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(TMainForm::staticMetaObject.className()) && object != nullptr
+        && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 TMainForm::TMainForm(ProgramState& state, QWidget* parent)
@@ -36,6 +47,8 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 {
     state_.deviceAccess.reset();
     setObjectName(QStringLiteral("MainForm"));
+    static const bool accessibleAsWindow = (QAccessible::installFactory(&formAccessible), true);
+    (void)accessibleAsWindow;
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;

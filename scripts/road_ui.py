@@ -57,10 +57,11 @@ def showing(acc):
 
 
 def find_window(title_re, timeout=20):
+    """The program's main window: a frame whose title matches (dialogs are found by answer)."""
     end = time.time() + timeout
     while time.time() < end:
         for win in top_levels():
-            if re.search(title_re, win.name or "") and showing(win):
+            if win.getRoleName() == "frame" and re.search(title_re, win.name or "") and showing(win):
                 return win
         time.sleep(0.2)
     fail("no window titled /%s/" % title_re)

@@ -233,6 +233,11 @@ TEST_F(MainForm, EveryControlHasAnAccessibleName)
     }
     EXPECT_EQ(QStringLiteral("Flash Completed."),
               QAccessible::queryAccessibleInterface(child<QWidget>(form, "GroupBox2"))->text(QAccessible::Name));
+    // The form itself is a window to assistive technology (a frame), named by its caption.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&form);
+    ASSERT_NE(nullptr, window);
+    EXPECT_EQ(QAccessible::Window, window->role());
+    EXPECT_EQ(QStringLiteral("Korvane  Flash utility   V1.015 QVX-5500 [VQ8E10]"), window->text(QAccessible::Name));
 }
 
 TEST_F(MainForm, ButtonRunsTheBuildUnderTheHourglassInBuildMode)

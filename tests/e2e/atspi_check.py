@@ -17,14 +17,16 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from road_ui import fail, top_levels, walk  # noqa: E402
 
 
-def find_window(caption, timeout=20):
+def find_window(caption, role=None, timeout=20):
+    """A top-level window by its caption; role, when given, must match too (the main
+    window is a "frame": screen readers take a "filler" for no window at all)."""
     end = time.time() + timeout
     while time.time() < end:
         for win in top_levels():
-            if win.name == caption:
+            if win.name == caption and (role is None or win.getRoleName() == role):
                 return win
         time.sleep(0.2)
-    fail("no window named %r in the accessibility tree" % caption)
+    fail("no %s named %r in the accessibility tree" % (role or "window", caption))
 
 
 def find(win, role, name=None):
@@ -39,7 +41,7 @@ def has(acc, state):
 
 
 def check_drive_list(caption, lines):
-    win = find_window(caption)
+    win = find_window(caption, "frame")
     # A combo box is named by its current line; its list holds every line.
     combo = find(win, "combo box")
     if not has(combo, pyatspi.STATE_SHOWING):
@@ -73,7 +75,7 @@ def pick(list_acc, index):
 
 
 def check_build_mode(caption):
-    win = find_window(caption)
+    win = find_window(caption, "frame")
     button = find(win, "push button", "Build")
     if has(button, pyatspi.STATE_SENSITIVE):
         fail("the Build button is enabled before any pick")

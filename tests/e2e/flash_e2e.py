@@ -203,12 +203,12 @@ class Screen:
         raise Failure("no status line")
 
     def main_window(self):
-        """The main window: named by its caption (or by its object name, as some Qt versions do)."""
+        """The main window: a frame named by its caption (or by its object name, as some Qt versions do)."""
         deadline = time.monotonic() + 15
         while True:
             for node in self.all():
                 try:
-                    if node.getRoleName() == "filler" and node.name in (MAIN_TITLE, "MainForm"):
+                    if node.getRoleName() == "frame" and node.name in (MAIN_TITLE, "MainForm"):
                         return node
                 except Exception:
                     continue

@@ -6,6 +6,7 @@
 //
 //   build_bench                      the timings (Google Benchmark options apply)
 //   build_bench --rss-delta          peak resident memory before and after one build
+#include "bench_main.h"
 #include "build_procedure.h"
 
 #include <benchmark/benchmark.h>
@@ -225,10 +226,5 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--rss-delta") == 0)
             return rssDelta();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

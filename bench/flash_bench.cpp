@@ -2,6 +2,7 @@
 // compares, closing request, restart offer) against a drive that answers at once, with no
 // pauses: what the program itself costs, beside the drive's own time. And the same flash
 // in the window against a slow drive: how long the window's event loop is ever held up.
+#include "bench_main.h"
 #include "flash_procedure.h"
 #include "flash_session.h"
 #include "restart_offer.h"
@@ -330,10 +331,5 @@ int main(int argc, char** argv)
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -136,6 +136,15 @@ open(path, 'wb').write(data)
 PY
 }
 
+# A finished release (slot 1 patched) started on the virtual drives of FOLDER, readable
+# through the accessibility tree; the start-up warning is answered Yes.
+start_release_past_warning() {
+  prepare_program W2KVQ8E10.EXE
+  patch_slot1 "$WORK/W2KVQ8E10.EXE"
+  run_program W2KVQ8E10.EXE QVX_VIRTUAL_DRIVES="$1" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  send_keys "$(wait_window '^Warning$')" Return # Yes is the default button
+}
+
 # Writes a virtual drive into FOLDER/NAME: vendor product revision address [more key=value].
 virtual_drive() {
   local folder=$1 name=$2 vendor=$3 product=$4 revision=$5 address=$6

@@ -6,12 +6,7 @@ exec_in_session "$@"
 
 start_xvfb
 mkdir -p "$WORK/no-drives"
-prepare_program W2KVQ8E10.EXE
-patch_slot1 "$WORK/W2KVQ8E10.EXE"
-run_program W2KVQ8E10.EXE QVX_VIRTUAL_DRIVES="$WORK/no-drives" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-
-id=$(wait_window '^Warning$')
-send_keys "$id" Return # Yes
+start_release_past_warning "$WORK/no-drives"
 id=$(wait_window '^Error$')
 "$PYTHON" "$E2E_DIR/atspi_check.py" dialog Error "$(printf '\nERROR:\n\nCan'"'"'t found QVX-5500firmware:VQ00~VQ9Z drive !\n\nThis flash utility only supports QVX-5500 firmware:VQ00~VQ9Z\n\nDetected drives:\n-----------------------------------------------------------\nx')" OK
 if xdotool search --onlyvisible --name '^Korvane' >/dev/null 2>&1; then

@@ -8,12 +8,7 @@ start_xvfb
 drives="$WORK/drives"
 virtual_drive "$drives" a KORVANE QVX-5500 VQ8E 1-0-0
 virtual_drive "$drives" b KORVANE QVX-5500 VQ10 1-1-0
-prepare_program W2KVQ8E10.EXE
-patch_slot1 "$WORK/W2KVQ8E10.EXE"
-run_program W2KVQ8E10.EXE QVX_VIRTUAL_DRIVES="$drives" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-
-id=$(wait_window '^Warning$')
-send_keys "$id" Return # Yes is the default button
+start_release_past_warning "$drives"
 id=$(wait_window '^Korvane')
 title=$(xdotool getwindowname "$id")
 expected='Korvane  Flash utility   V1.015 QVX-5500 [VQ8E10]'

@@ -1,0 +1,14 @@
+// The common end of a benchmark program's main: Google Benchmark's own steps.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+inline int runBenchmarks(int& argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

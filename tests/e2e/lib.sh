@@ -142,7 +142,9 @@ start_release_past_warning() {
   prepare_program W2KVQ8E10.EXE
   patch_slot1 "$WORK/W2KVQ8E10.EXE"
   run_program W2KVQ8E10.EXE QVX_VIRTUAL_DRIVES="$1" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-  send_keys "$(wait_window '^Warning$')" Return # Yes is the default button
+  local id
+  id=$(wait_window '^Warning$')
+  send_keys "$id" Return # Yes is the default button
 }
 
 # Writes a virtual drive into FOLDER/NAME: vendor product revision address [more key=value].

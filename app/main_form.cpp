@@ -289,9 +289,16 @@ void TMainForm::showProgress()
     const auto clampInt = [](std::int64_t v) {
         return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
     };
-    ProgressBar->setRange(clampInt(p.min()), clampInt(p.max()));
-    ProgressBar->setValue(clampInt(p.position()));
-    // A flash or a build runs on this thread without returning to the event loop.
+    const int min = clampInt(p.min());
+    const int max = clampInt(p.max());
+    const int value = clampInt(p.position());
+    // A Step of its own changes nothing on the screen; a paint outside the event loop waits
+    // for the display, so only a change is painted.
+    if (min == ProgressBar->minimum() && max == ProgressBar->maximum() && value == ProgressBar->value())
+        return;
+    ProgressBar->setRange(min, max);
+    ProgressBar->setValue(value);
+    // A build runs on this thread without returning to the event loop.
     if (ProgressBar->isVisible())
         ProgressBar->repaint();
 }

@@ -298,6 +298,27 @@ TEST_F(MainForm, ProgressBarAndStatusLineFollowTheProcedures)
     EXPECT_EQ(QStringLiteral("Don't turn off the system, Flash is in progress..."),
               child<QGroupBox>(form, "GroupBox2")->title());
     EXPECT_EQ("Don't turn off the system, Flash is in progress...", form.statusLine().caption());
+
+    // The bar paints at once, but only when what it shows changes: a paint outside the
+    // event loop waits for the display, and a flash sets Min, Max, Step and Position in a row.
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++count;
+            return false;
+        }
+    } paints;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    bar->installEventFilter(&paints);
+    state.progress.setStep(1);
+    state.progress.setMin(0);
+    state.progress.setMax(262144);
+    EXPECT_EQ(0, paints.count);
+    state.progress.stepIt();
+    EXPECT_EQ(1, paints.count);
 }
 
 TEST_F(MainForm, ClosingCanBeRefusedWhileAFlashRuns)

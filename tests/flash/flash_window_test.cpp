@@ -98,12 +98,16 @@ TEST(FlashWindow, TheWindowPaintsAndRefusesToCloseWhileTheDriveWorks)
     app::TMainForm form(state);
     app::QtWaiter waiter;
     flashtest::FakeRestart restart(log);
+    flashtest::RecordingInhibitor inhibitor([&drive](const char* what) {
+        return flashtest::RecordingInhibitor::describe(what, drive->requests().size(), 0);
+    });
     flash::FlashSession session(
         flash::FlashWindow{[&form] { return form.driveIndex(); },
                            [&form](bool enabled) { form.setButton("Flash", enabled); }, dialogs,
                            form.statusLine(), form.cursor()},
         flash::FlashState{state.driveTable, state.deviceAccess, *state.drives, state.progress, path.ownPath()},
-        waiter, restart, flash::ImageSlot(flashtest::ibmKImage()), flash::ImageSlot(flashtest::otherImage()));
+        waiter, restart, inhibitor, flash::ImageSlot(flashtest::ibmKImage()),
+        flash::ImageSlot(flashtest::otherImage()));
     form.flashAction = [&] { session.click(); };
     form.mayClose = [&] { return session.mayClose(); };
 

@@ -1,6 +1,5 @@
 #include "linux_restart.h"
 
-#include "logind_bus.h"
 #include "logind_mock.h"
 #include "restart_offer.h"
 #include "scripted_ui.h"
@@ -76,6 +75,13 @@ TEST(LinuxRestart, WithoutASessionNoRightIsLookedUpOrEnabled)
 // No CAP_SYS_BOOT, whoever runs the test (CI runs as root).
 std::string unprivileged() { return "CapEff:\t0000000000000000\n"; }
 
+// Lets the restart call Reboot for real: only on the mock's bus, which REQUIRE_LOGIND_MOCK
+// has made sure is the one the code connects to.
+struct RealReboot {
+    ScopedEnv noSafety{"QVX_NO_REBOOT", nullptr};
+    ScopedEnv noDrives{"QVX_VIRTUAL_DRIVES", nullptr};
+};
+
 // The restart offer answered Yes, with the Linux restart on the mock's bus.
 struct Offer {
     explicit Offer(std::function<std::string()> procStatus = unprivileged)
@@ -103,10 +109,7 @@ TEST(LinuxRestart, CanRebootYesLeadsToExactlyOneRebootWithoutInteraction)
 {
     LogindMock mock;
     REQUIRE_LOGIND_MOCK(mock);
-    // The real call goes out, so it must go to the mock's bus and nowhere else.
-    ScopedEnv noSafety("QVX_NO_REBOOT", nullptr);
-    ScopedEnv noDrives("QVX_VIRTUAL_DRIVES", nullptr);
-    ASSERT_EQ(flash::logind::systemBusAddress(), mock.address());
+    const RealReboot real;
 
     Offer offer;
     EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
@@ -122,9 +125,7 @@ TEST(LinuxRestart, WithoutTheRightFromLogindTheOfferEndsInTheMissingRightBox)
 {
     LogindMock mock;
     REQUIRE_LOGIND_MOCK(mock);
-    ScopedEnv noSafety("QVX_NO_REBOOT", nullptr);
-    ScopedEnv noDrives("QVX_VIRTUAL_DRIVES", nullptr);
-    ASSERT_EQ(flash::logind::systemBusAddress(), mock.address());
+    const RealReboot real;
     for (const std::string answer : {"no", "challenge", "na"}) {
         SCOPED_TRACE(answer);
         mock.replaceMethod("CanReboot", "", "s", ("ret = '" + answer + "'").c_str());
@@ -150,9 +151,7 @@ TEST(LinuxRestart, ARebootThatLogindRefusesIsWrittenToStandardError)
 {
     LogindMock mock;
     REQUIRE_LOGIND_MOCK(mock);
-    ScopedEnv noSafety("QVX_NO_REBOOT", nullptr);
-    ScopedEnv noDrives("QVX_VIRTUAL_DRIVES", nullptr);
-    ASSERT_EQ(flash::logind::systemBusAddress(), mock.address());
+    const RealReboot real;
     mock.replaceMethod("Reboot", "b", "",
                        "raise dbus.exceptions.DBusException('Interactive authentication required.', "
                        "name='org.freedesktop.DBus.Error.InteractiveAuthorizationRequired')");

@@ -2,7 +2,6 @@
 
 #include "logind_bus.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
@@ -171,25 +170,32 @@ QDBusMessage LogindMock::call(const char* interface, const char* method, const Q
     return QDBusConnection(connection_).call(message, QDBus::Block, 30000);
 }
 
+std::optional<QDBusArgument> LogindMock::list(const char* interface, const char* method, const QVariantList& args)
+{
+    const QDBusMessage reply = call(interface, method, args);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        ADD_FAILURE() << method << ": " << reply.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    return reply.arguments().first().value<QDBusArgument>();
+}
+
 std::vector<std::string> LogindMock::inhibitors()
 {
     std::vector<std::string> out;
-    const QDBusMessage reply = call(flash::logind::kManager, "ListInhibitors");
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        ADD_FAILURE() << "ListInhibitors: " << reply.errorMessage().toStdString();
+    const std::optional<QDBusArgument> locks = list(flash::logind::kManager, "ListInhibitors");
+    if (!locks)
         return out;
-    }
-    const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
+    locks->beginArray();
+    while (!locks->atEnd()) {
         QString what, who, why, mode;
         uint uid = 0, pid = 0;
-        list.beginStructure();
-        list >> what >> who >> why >> mode >> uid >> pid;
-        list.endStructure();
+        locks->beginStructure();
+        *locks >> what >> who >> why >> mode >> uid >> pid;
+        locks->endStructure();
         out.push_back((what + '|' + who + '|' + why + '|' + mode).toStdString());
     }
-    list.endArray();
+    locks->endArray();
     return out;
 }
 
@@ -207,29 +213,26 @@ bool LogindMock::noInhibitorWithin(std::chrono::seconds limit)
 std::vector<QVariantList> LogindMock::calls(const char* method)
 {
     std::vector<QVariantList> out;
-    const QDBusMessage reply = call(kMockInterface, "GetMethodCalls", {QString::fromLatin1(method)});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        ADD_FAILURE() << "GetMethodCalls: " << reply.errorMessage().toStdString();
+    const std::optional<QDBusArgument> log = list(kMockInterface, "GetMethodCalls", {QString::fromLatin1(method)});
+    if (!log)
         return out;
-    }
-    const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
+    log->beginArray();
+    while (!log->atEnd()) {
         qulonglong when = 0;
         QVariantList args;
-        list.beginStructure();
-        list >> when;
-        list.beginArray();
-        while (!list.atEnd()) {
+        log->beginStructure();
+        *log >> when;
+        log->beginArray();
+        while (!log->atEnd()) {
             QDBusVariant arg;
-            list >> arg;
+            *log >> arg;
             args << arg.variant();
         }
-        list.endArray();
-        list.endStructure();
+        log->endArray();
+        log->endStructure();
         out.push_back(args);
     }
-    list.endArray();
+    log->endArray();
     return out;
 }
 

@@ -4,6 +4,9 @@
 // only lands in the mock's call log.
 #pragma once
 
+#include "logind_bus.h"
+
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QProcess>
 #include <QString>
@@ -58,6 +61,8 @@ public:
 
 private:
     QDBusMessage call(const char* interface, const char* method, const QVariantList& args = {});
+    // The answer of a call that answers with a list; none, and the test failed, when it failed.
+    std::optional<QDBusArgument> list(const char* interface, const char* method, const QVariantList& args = {});
     bool startBus();
     bool startLogind();
     std::string log() const;
@@ -74,10 +79,12 @@ private:
 
 } // namespace flashtest
 
-// Skips the test when python3-dbusmock is missing; fails it when the mock did not come up.
-#define REQUIRE_LOGIND_MOCK(mock)                       \
-    do {                                                \
-        if ((mock).unavailable())                       \
-            GTEST_SKIP() << (mock).problem();           \
-        ASSERT_EQ((mock).problem(), std::string());     \
+// Skips the test when python3-dbusmock is missing; fails it when the mock did not come up
+// or when the code under test would connect anywhere but to the mock's bus.
+#define REQUIRE_LOGIND_MOCK(mock)                                              \
+    do {                                                                       \
+        if ((mock).unavailable())                                              \
+            GTEST_SKIP() << (mock).problem();                                  \
+        ASSERT_EQ((mock).problem(), std::string());                            \
+        ASSERT_EQ(flash::logind::systemBusAddress(), (mock).address());        \
     } while (0)

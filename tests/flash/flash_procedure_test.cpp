@@ -199,20 +199,6 @@ TEST(FlashProcedure, HoldsTheLockFromTheFirstWriteUntilJustBeforeTheRestartQuest
     EXPECT_EQ(rig.inhibitor.why, flash::kInhibitReason);
 }
 
-TEST(FlashProcedure, ARefusedLockChangesNothingForTheUserOrTheDrive)
-{
-    FlashRig rig(drive("VQ8A"));
-    rig.inhibitor.refuse = true;
-    rig.answer(Button::Yes);
-    rig.answer(Button::No);
-    EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
-    EXPECT_EQ(rig.lines(), (std::vector<std::string>{
-                               kUpdateVQ8AtoVQ8E, kBusy, kInProgress, "caption: Flash Completed.", kDefault,
-                               kRestartQuestion, "caption: ", kDefault}));
-    expectWholeFlash(rig, flashtest::ibmKImage());
-    EXPECT_EQ(rig.inhibitor.events, std::vector<std::string>{lockEvent("refused", 3, 3)});
-}
-
 // Fails its nth call with an exception, as a failure on the worker thread comes out of the
 // window's waiter.
 class ThrowingWaiter : public flash::Waiter {

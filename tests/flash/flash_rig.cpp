@@ -32,9 +32,7 @@ private:
 std::unique_ptr<flash::PowerLock> RecordingInhibitor::hold(const std::string& reason)
 {
     why = reason;
-    events.push_back(note_(refuse ? "refused" : "taken"));
-    if (refuse)
-        return nullptr;
+    events.push_back(note_("taken"));
     return std::make_unique<RecordedLock>([this] { events.push_back(note_("released")); });
 }
 

@@ -75,8 +75,8 @@ private:
     ui::UiLog& log_;
 };
 
-// Hands out locks and notes each take, refusal and release with how far the flash had come
-// then: the requests the drive had received and the lines the user had seen.
+// Hands out locks and notes each take and release with how far the flash had come then:
+// the requests the drive had received and the lines the user had seen.
 class RecordingInhibitor : public flash::PowerInhibitor {
 public:
     explicit RecordingInhibitor(std::function<std::string(const char* what)> note) : note_(std::move(note)) {}
@@ -84,7 +84,6 @@ public:
     // The note's form: "taken after 3 requests, 3 lines".
     static std::string describe(const char* what, std::size_t requests, std::size_t lines);
 
-    bool refuse = false;
     std::string why;
     std::vector<std::string> events;
 

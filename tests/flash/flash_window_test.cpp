@@ -162,8 +162,12 @@ TEST(FlashWindow, TheWindowPaintsAndRefusesToCloseWhileTheDriveWorks)
     EXPECT_TRUE(closeRefused);
     EXPECT_TRUE(form.isVisible());
 
-    // Done: firmware saved, status line emptied by the declined offer, button back.
+    // Done: firmware saved, status line emptied by the declined offer, button back; the
+    // lock was held from the first WRITE BUFFER to the closing one (identification's
+    // INQUIRY came first).
     EXPECT_EQ(drive->firmwareSaves(), 1);
+    EXPECT_EQ(inhibitor.events, (std::vector<std::string>{"taken after 4 requests, 0 lines",
+                                                          "released after 37 requests, 0 lines"}));
     EXPECT_EQ(box->title().toStdString(), "");
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(bar->value(), 0);

@@ -143,7 +143,11 @@ class Logind:
     def stop(self):
         self.process.terminate()
         self.process.wait()
+        # The library's teardown stops the bus but leaves its folder behind.
+        folder = getattr(self.testcase, "_DBusTestCase__datadir", None)
         self.testcase.tearDownClass()
+        if folder:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 def fresh(node):

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
-  python3 python3-pyatspi at-spi2-core dbus dbus-x11
+  python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock
   umockdev libumockdev-dev
   "$@"
 )

@@ -6,15 +6,21 @@ images, named W2KVQ8E10.EXE), gives it a folder with one virtual drive, runs it 
 and answers its windows with real pointer clicks (xdotool) on the controls that the
 accessibility tree (AT-SPI) locates. Then checks what the virtual drive saved.
 
+The program's system bus is a private one with python-dbusmock's logind on it: the flash's
+lock against shutdown and sleep is read from the mock, and nothing reaches the machine's own
+logind.
+
 Cases:
-  ibmk        a VQ8A drive gets the IBM-K test image; the restart offer is declined
+  ibmk        a VQ8A drive: a first flash declined at the question takes no lock; the second
+              gets the IBM-K test image, holding the lock until the restart offer, which is
+              declined
   other       a VQ1A drive (newer than the carried VQ10: the warning) gets the other test
-              image; the restart offer is accepted,
-              which with QVX_NO_REBOOT=1 can only end in the "Exit Error" box or in the
-              program saying what it would have done
+              image; the restart offer is accepted, which with QVX_NO_REBOOT=1 can only end
+              in the "Exit Error" box or in the program saying what it would have done; the
+              mock records no Reboot call
   never-ready a drive that never reports "no medium": while the 144 polls run (about 4.3 s)
               the window keeps answering, its button is disabled and it refuses to close;
-              afterwards it closes normally
+              afterwards it closes normally; no lock was taken
 
 Usage: flash_e2e.py PROGRAM CASE [--shots DIR]
 Runs itself inside a private D-Bus session (dbus-run-session) for AT-SPI.
@@ -39,6 +45,8 @@ MAIN_CAPTION = "^Korvane  Flash utility   V1.015 QVX-5500 \\[VQ8E10\\]$"
 START_WARNING = ("\nWARNING:\n\nThis flash utility only supports Korvane QVX-5500 firmware:VQ00~VQ9Z\n\n"
                  "We recommend you close all applications in order to run this update!\n"
                  "Don't turn off the system while the flash is in progress!\n\n\nDo you wish to continue?\n")
+LOCK = ["shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch",
+        APP_NAME, "Writing new firmware to the drive; an interruption can leave it unusable", "block"]
 RESTART_QUESTION = ("\nYou have successfully completed\ninstallation! The new changes will not take effect\n"
                     "until you reboot your system. Do you want to\nreboot your system now?\n\n")
 
@@ -95,6 +103,51 @@ def start_xvfb():
         xvfb.kill()
         raise Failure("Xvfb did not start")
     return xvfb, ":" + number.decode().strip()
+
+
+class Logind:
+    """A private system bus with python-dbusmock's logind on it, for the program to use."""
+
+    MANAGER = "org.freedesktop.login1.Manager"
+
+    def __init__(self):
+        import dbus
+        from dbusmock import DBusTestCase, MOCK_IFACE
+        self.dbus = dbus
+        self.testcase = DBusTestCase
+        DBusTestCase.start_system_bus()  # sets DBUS_SYSTEM_BUS_ADDRESS
+        self.address = os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+        # Returns once the mock answers on the bus.
+        self.process, self.obj = DBusTestCase.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        self.mock = dbus.Interface(self.obj, MOCK_IFACE)
+        self.manager = dbus.Interface(self.obj, self.MANAGER)
+
+    def inhibitors(self):
+        return [[str(field) for field in entry[:4]] for entry in self.manager.ListInhibitors()]
+
+    def calls(self, method):
+        """The arguments of each call of a manager method."""
+        return [[self.plain(a) for a in args] for _, args in self.mock.GetMethodCalls(method)]
+
+    def plain(self, value):
+        return bool(value) if isinstance(value, self.dbus.Boolean) else str(value)
+
+    def wait_until_no_lock(self, what):
+        """The mock notices a closed lock a moment after the close; it must come."""
+        deadline = time.monotonic() + 15
+        while self.inhibitors():
+            if time.monotonic() > deadline:
+                raise Failure(f"logind still holds {self.inhibitors()!r} {what}")
+            time.sleep(0.05)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+        # The library's teardown stops the bus but leaves its folder behind.
+        folder = getattr(self.testcase, "_DBusTestCase__datadir", None)
+        self.testcase.tearDownClass()
+        if folder:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 def fresh(node):
@@ -270,6 +323,7 @@ def run_case(program, case, shots):
     work = tempfile.mkdtemp(prefix="flash-e2e-")
     xvfb = None
     proc = None
+    logind = None
     try:
         flash_program = os.path.join(work, "W2KVQ8E10.EXE")
         make_program(program, flash_program, images)
@@ -279,13 +333,14 @@ def run_case(program, case, shots):
             f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
                     % (expect["revision"], expect.get("extra", "")))
 
+        logind = Logind()
         xvfb, display = start_xvfb()
         import pyatspi
         pyatspi.Registry.getDesktop(0)  # the accessibility bus must be up before the program starts
         screen = Screen(display, shots)
 
         env = {**os.environ, "DISPLAY": display, "QT_QPA_PLATFORM": "xcb",
-               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "DBUS_SYSTEM_BUS_ADDRESS": logind.address,
                "QVX_VIRTUAL_DRIVES": os.path.join(work, "drives"), "QVX_NO_REBOOT": "1"}
         log = open(os.path.join(work, "program.log"), "w+")
         proc = subprocess.Popen([flash_program], cwd=work, env=env, stdout=log, stderr=subprocess.STDOUT)
@@ -302,12 +357,33 @@ def run_case(program, case, shots):
 
         box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
         screen.screenshot(f"{case}-question")
+        if case == "ibmk":
+            # Declined: no lock, then the same question again.
+            screen.press(box, "No")
+            deadline = time.monotonic() + 10
+            while not screen.enabled(flash_button):
+                if time.monotonic() > deadline:
+                    raise Failure("the Flash button did not come back after the declined question")
+                time.sleep(0.1)
+            if logind.calls("Inhibit"):
+                raise Failure(f"a declined flash took a lock: {logind.calls('Inhibit')!r}")
+            screen.click(flash_button)
+            box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
+        if logind.inhibitors() or logind.calls("Inhibit"):
+            raise Failure("a lock was taken before the user answered Yes")
         screen.press(box, "Yes")
 
         if case == "never-ready":
             check_never_ready(screen, display, proc, flash_button)
+            if logind.calls("Inhibit"):
+                raise Failure("a flash that never reached its first WRITE BUFFER took a lock")
             return
         box = screen.dialog("Confirm", RESTART_QUESTION, timeout=30)
+        # Taken once for the flash, and given back before the restart question came up.
+        if logind.calls("Inhibit") != [LOCK]:
+            raise Failure(f"logind was asked {logind.calls('Inhibit')!r}, expected one lock {LOCK!r}")
+        logind.wait_until_no_lock("while the restart question is up")
+        print("lock: taken once for the flash, released before the restart question")
         caption = screen.caption()
         bar = screen.find("progress bar").queryValue()
         screen.screenshot(f"{case}-completed")
@@ -343,6 +419,8 @@ def run_case(program, case, shots):
                 time.sleep(0.1)
             else:
                 raise Failure("the accepted restart offer neither failed nor was pretended")
+            if logind.calls("Reboot"):
+                raise Failure(f"logind was asked to reboot: {logind.calls('Reboot')!r}")
 
         deadline = time.monotonic() + 10
         while screen.caption() != "" or not screen.enabled(flash_button):
@@ -379,6 +457,8 @@ def run_case(program, case, shots):
         if xvfb is not None:
             xvfb.kill()
             xvfb.wait()
+        if logind is not None:
+            logind.stop()
         shutil.rmtree(work, ignore_errors=True)
 
 
@@ -428,6 +508,12 @@ def main():
         import pyatspi  # noqa: F401
     except ImportError:
         missing.append("python3-pyatspi")
+    try:
+        import dbusmock  # noqa: F401
+    except ImportError:
+        missing.append("python3-dbusmock")
+    if not shutil.which("dbus-daemon"):
+        missing.append("dbus-daemon")
     if missing:
         print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
         return 77

@@ -64,7 +64,8 @@ def test_images():
 
 
 def make_program(template, out, images):
-    data = bytearray(open(template, "rb").read())
+    with open(template, "rb") as f:
+        data = bytearray(f.read())
     at = data.find(KEYWORD)
     if at < 0:
         raise Failure("no start key-word in " + template)

@@ -10,7 +10,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   python3 python3-pyatspi at-spi2-core dbus dbus-x11
   umockdev libumockdev-dev
-  dpkg-dev lintian appstream desktop-file-utils
+  dpkg-dev lintian appstream desktop-file-utils debootstrap
   "$@"
 )
 

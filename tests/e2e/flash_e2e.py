@@ -79,6 +79,18 @@ def make_program(template, out, images):
     os.chmod(out, 0o755)
 
 
+def prepare_folder(program, work, images, revision, extra=""):
+    """WORK/W2KVQ8E10.EXE carrying the images, and one virtual drive of that revision
+    (with EXTRA lines) in WORK/drives/drive1; returns both paths."""
+    flash_program = os.path.join(work, "W2KVQ8E10.EXE")
+    make_program(program, flash_program, images)
+    drive_dir = os.path.join(work, "drives", "drive1")
+    os.makedirs(drive_dir)
+    with open(os.path.join(drive_dir, "drive"), "w") as f:
+        f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s" % (revision, extra))
+    return flash_program, drive_dir
+
+
 def start_xvfb():
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
@@ -96,6 +108,47 @@ def start_xvfb():
         xvfb.kill()
         raise Failure("Xvfb did not start")
     return xvfb, ":" + number.decode().strip()
+
+
+def show_program_log(work):
+    """After a failure: what the program printed."""
+    try:
+        with open(os.path.join(work, "program.log")) as f:
+            sys.stderr.write("program output:\n" + f.read())
+    except OSError:
+        pass
+
+
+def run_as_test(tools, marker, prefix, shots, case, name):
+    """The frame of an end-to-end script: skipped (77) when a tool is missing; run again
+    inside a private D-Bus session (AT-SPI's bus starts from it) unless MARKER says it
+    already is, with a runtime folder of its own, since the accessibility bus puts its
+    socket there and runs side by side must not share one; then the case: 1 with the
+    failure's text, or 0."""
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    try:
+        import pyatspi  # noqa: F401
+    except ImportError:
+        missing.append("python3-pyatspi")
+    if missing:
+        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
+        return 77
+    if marker not in os.environ:
+        os.environ[marker] = "1"
+        os.environ["QVX_NO_REBOOT"] = "1"
+        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix=prefix)
+        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+    if shots:
+        os.makedirs(shots, exist_ok=True)
+    try:
+        case()
+    except Failure as e:
+        print("FAIL:", e, file=sys.stderr)
+        return 1
+    finally:
+        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
+    print("PASS:", name)
+    return 0
 
 
 def fresh(node):
@@ -272,13 +325,7 @@ def run_case(program, case, shots):
     xvfb = None
     proc = None
     try:
-        flash_program = os.path.join(work, "W2KVQ8E10.EXE")
-        make_program(program, flash_program, images)
-        drive_dir = os.path.join(work, "drives", "drive1")
-        os.makedirs(drive_dir)
-        with open(os.path.join(drive_dir, "drive"), "w") as f:
-            f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
-                    % (expect["revision"], expect.get("extra", "")))
+        flash_program, drive_dir = prepare_folder(program, work, images, expect["revision"], expect.get("extra", ""))
 
         xvfb, display = start_xvfb()
         import pyatspi
@@ -367,11 +414,7 @@ def run_case(program, case, shots):
     except Exception:
         if proc is not None and proc.poll() is None:
             proc.kill()
-        try:
-            with open(os.path.join(work, "program.log")) as f:
-                sys.stderr.write("program output:\n" + f.read())
-        except OSError:
-            pass
+        show_program_log(work)
         raise
     finally:
         if proc is not None and proc.poll() is None:
@@ -424,33 +467,8 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--shots", help="folder for screenshots")
     args = parser.parse_args()
-    missing = [tool for tool in ("Xvfb", "xdotool", "dbus-run-session", "import") if not shutil.which(tool)]
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
-        missing.append("python3-pyatspi")
-    if missing:
-        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
-        return 77
-    if "FLASH_E2E_SESSION" not in os.environ:
-        os.environ["FLASH_E2E_SESSION"] = "1"
-        os.environ["QVX_NO_REBOOT"] = "1"
-        # A runtime folder of its own: the accessibility bus puts its socket there, and runs
-        # side by side must not share one.
-        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="flash-e2e-run-")
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
-    if args.shots:
-        os.makedirs(args.shots, exist_ok=True)
-    try:
-        run_case(os.path.abspath(args.program), args.case, args.shots)
-    except Failure as e:
-        print("FAIL:", e, file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
-    print("PASS:", args.case)
-    return 0
-
+    return run_as_test(("Xvfb", "xdotool", "dbus-run-session", "import"), "FLASH_E2E_SESSION", "flash-e2e-run-",
+                       args.shots, lambda: run_case(os.path.abspath(args.program), args.case, args.shots), args.case)
 
 if __name__ == "__main__":
     sys.exit(main())

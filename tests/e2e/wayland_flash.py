@@ -24,7 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from flash_e2e import (MAIN_TITLE, RESTART_QUESTION, START_WARNING, Failure, Screen,  # noqa: E402
-                       make_program, test_images)
+                       prepare_folder, run_as_test, show_program_log, test_images)
 
 SIZE = (1024, 768)
 
@@ -121,12 +121,7 @@ def run(program, shots, runtime):
     work = tempfile.mkdtemp(prefix="wayland-e2e-")
     weston = proc = None
     try:
-        flash_program = os.path.join(work, "W2KVQ8E10.EXE")
-        make_program(program, flash_program, images)
-        drive_dir = os.path.join(work, "drives", "drive1")
-        os.makedirs(drive_dir)
-        with open(os.path.join(drive_dir, "drive"), "w") as f:
-            f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ8A\naddress=1-0-0\ndisc=no\n")
+        flash_program, drive_dir = prepare_folder(program, work, images, "VQ8A")
 
         weston, socket = start_weston(runtime, os.path.join(work, "weston.log"))
         # As a Wayland session starts programs: no X display, and Qt left to pick its plugin.
@@ -187,11 +182,7 @@ def run(program, shots, runtime):
         if proc.poll() is not None:
             raise Failure("the program ended by itself")
     except Exception:
-        try:
-            with open(os.path.join(work, "program.log")) as f:
-                sys.stderr.write("program output:\n" + f.read())
-        except OSError:
-            pass
+        show_program_log(work)
         raise
     finally:
         for p in (proc, weston):
@@ -206,27 +197,12 @@ def main():
     parser.add_argument("program")
     parser.add_argument("--shots", help="folder for screenshots")
     args = parser.parse_args()
-    missing = [tool for tool in ("weston", "weston-screenshooter", "dbus-run-session") if not shutil.which(tool)]
-    if missing:
-        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
-        return 77
-    if "WAYLAND_E2E_SESSION" not in os.environ:
-        os.environ["WAYLAND_E2E_SESSION"] = "1"
-        # A runtime folder of its own for weston's socket and the accessibility bus.
-        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="wayland-e2e-run-")
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
-    if args.shots:
-        os.makedirs(args.shots, exist_ok=True)
-    try:
-        run(os.path.abspath(args.program), args.shots and os.path.abspath(args.shots), os.environ["XDG_RUNTIME_DIR"])
-    except Failure as e:
-        print("FAIL:", e, file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
-    print("PASS: flashed on Wayland")
-    return 0
-
+    # weston's socket goes to the session's runtime folder too.
+    shots = args.shots and os.path.abspath(args.shots)
+    return run_as_test(("weston", "weston-screenshooter", "dbus-run-session"), "WAYLAND_E2E_SESSION",
+                       "wayland-e2e-run-", shots,
+                       lambda: run(os.path.abspath(args.program), shots, os.environ["XDG_RUNTIME_DIR"]),
+                       "flashed on Wayland")
 
 if __name__ == "__main__":
     sys.exit(main())

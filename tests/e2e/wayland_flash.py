@@ -6,12 +6,14 @@ A flash-mode copy of the built program (W2KVQ8E10.EXE, the two test images of
 flash_e2e.py) starts with one virtual VQ8A drive. Checked: the start-up warning and its
 text, the main window and its caption, that the process runs on the Wayland plugin, a
 completed flash (the drive saves exactly the IBM-K test image) and the restart offer,
-declined. The window's app id must name the release package's desktop entry. Wayland gives clients no global pointer, so the buttons are pressed through
-their accessibility actions, as assistive technology presses them. A screenshot of each
-step is taken with weston's screenshooter (which weston allows only with --debug).
+declined. The window's app id must name the release package's desktop entry. Wayland
+gives clients no global pointer, so the buttons are pressed through their accessibility
+actions, as assistive technology presses them. A screenshot of each step is taken with
+weston's screenshooter (which weston allows only with --debug).
 
 Usage: wayland_flash.py PROGRAM [--shots DIR]
-Exit 77 (skipped) only when weston or its screenshooter is not installed.
+Exit 77 (skipped) only when weston, its screenshooter, dbus-run-session or python3-pyatspi
+is not installed.
 """
 
 import argparse

@@ -29,6 +29,7 @@ Runs itself inside a private D-Bus session (dbus-run-session) for AT-SPI.
 import argparse
 import ctypes
 import ctypes.util
+import importlib
 import os
 import random
 import shutil
@@ -72,7 +73,8 @@ def test_images():
 
 
 def make_program(template, out, images):
-    data = bytearray(open(template, "rb").read())
+    with open(template, "rb") as f:
+        data = bytearray(f.read())
     at = data.find(KEYWORD)
     if at < 0:
         raise Failure("no start key-word in " + template)
@@ -84,6 +86,18 @@ def make_program(template, out, images):
     with open(out, "wb") as f:
         f.write(data)
     os.chmod(out, 0o755)
+
+
+def prepare_folder(program, work, images, revision, extra=""):
+    """WORK/W2KVQ8E10.EXE carrying the images, and one virtual drive of that revision
+    (with EXTRA lines) in WORK/drives/drive1; returns both paths."""
+    flash_program = os.path.join(work, "W2KVQ8E10.EXE")
+    make_program(program, flash_program, images)
+    drive_dir = os.path.join(work, "drives", "drive1")
+    os.makedirs(drive_dir)
+    with open(os.path.join(drive_dir, "drive"), "w") as f:
+        f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s" % (revision, extra))
+    return flash_program, drive_dir
 
 
 def start_xvfb():
@@ -148,6 +162,48 @@ class Logind:
         self.testcase.tearDownClass()
         if folder:
             shutil.rmtree(folder, ignore_errors=True)
+
+
+def show_program_log(work):
+    """After a failure: what the program printed."""
+    try:
+        with open(os.path.join(work, "program.log")) as f:
+            sys.stderr.write("program output:\n" + f.read())
+    except OSError:
+        pass
+
+
+def run_as_test(tools, marker, prefix, shots, case, name, modules=("pyatspi",)):
+    """The frame of an end-to-end script: skipped (77) when a tool is missing; run again
+    inside a private D-Bus session (AT-SPI's bus starts from it) unless MARKER says it
+    already is, with a runtime folder of its own, since the accessibility bus puts its
+    socket there and runs side by side must not share one; then the case: 1 with the
+    failure's text, or 0."""
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    for module in modules:
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            missing.append("python3-" + module)
+    if missing:
+        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
+        return 77
+    if marker not in os.environ:
+        os.environ[marker] = "1"
+        os.environ["QVX_NO_REBOOT"] = "1"
+        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix=prefix)
+        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+    if shots:
+        os.makedirs(shots, exist_ok=True)
+    try:
+        case()
+    except Failure as e:
+        print("FAIL:", e, file=sys.stderr)
+        return 1
+    finally:
+        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
+    print("PASS:", name)
+    return 0
 
 
 def fresh(node):
@@ -325,13 +381,7 @@ def run_case(program, case, shots):
     proc = None
     logind = None
     try:
-        flash_program = os.path.join(work, "W2KVQ8E10.EXE")
-        make_program(program, flash_program, images)
-        drive_dir = os.path.join(work, "drives", "drive1")
-        os.makedirs(drive_dir)
-        with open(os.path.join(drive_dir, "drive"), "w") as f:
-            f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
-                    % (expect["revision"], expect.get("extra", "")))
+        flash_program, drive_dir = prepare_folder(program, work, images, expect["revision"], expect.get("extra", ""))
 
         logind = Logind()
         xvfb, display = start_xvfb()
@@ -444,11 +494,7 @@ def run_case(program, case, shots):
     except Exception:
         if proc is not None and proc.poll() is None:
             proc.kill()
-        try:
-            with open(os.path.join(work, "program.log")) as f:
-                sys.stderr.write("program output:\n" + f.read())
-        except OSError:
-            pass
+        show_program_log(work)
         raise
     finally:
         if proc is not None and proc.poll() is None:
@@ -503,39 +549,10 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--shots", help="folder for screenshots")
     args = parser.parse_args()
-    missing = [tool for tool in ("Xvfb", "xdotool", "dbus-run-session", "import") if not shutil.which(tool)]
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
-        missing.append("python3-pyatspi")
-    try:
-        import dbusmock  # noqa: F401
-    except ImportError:
-        missing.append("python3-dbusmock")
-    if not shutil.which("dbus-daemon"):
-        missing.append("dbus-daemon")
-    if missing:
-        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
-        return 77
-    if "FLASH_E2E_SESSION" not in os.environ:
-        os.environ["FLASH_E2E_SESSION"] = "1"
-        os.environ["QVX_NO_REBOOT"] = "1"
-        # A runtime folder of its own: the accessibility bus puts its socket there, and runs
-        # side by side must not share one.
-        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="flash-e2e-run-")
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
-    if args.shots:
-        os.makedirs(args.shots, exist_ok=True)
-    try:
-        run_case(os.path.abspath(args.program), args.case, args.shots)
-    except Failure as e:
-        print("FAIL:", e, file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
-    print("PASS:", args.case)
-    return 0
-
+    return run_as_test(("Xvfb", "xdotool", "dbus-run-session", "dbus-daemon", "import"), "FLASH_E2E_SESSION",
+                       "flash-e2e-run-", args.shots,
+                       lambda: run_case(os.path.abspath(args.program), args.case, args.shots), args.case,
+                       modules=("pyatspi", "dbusmock"))
 
 if __name__ == "__main__":
     sys.exit(main())

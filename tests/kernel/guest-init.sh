@@ -112,5 +112,63 @@ else
   failed=$((failed + 1))
 fi
 
+# -- the drive model behind the kernel's SCSI target -------------------------------------
+# QEMU's drives leave and sg comes back; three TCMU backstores, served by the handler with
+# the program's drive model, join on a loopback host (target 1, LUNs 0 to 2):
+#   D  KORVANE QVX-5500 VQ8A   E  KORVANE QVX-5500 VQ1A   F  KORVANE QVX-7000 VQ8E
+insmod /modules/sg.ko || echo "RIG insmod sg failed"
+for d in /sys/class/scsi_device/*; do echo 1 > "$d/device/delete"; done
+grep -q ' /sys/kernel/config ' /proc/mounts || mount -t configfs configfs /sys/kernel/config
+grep -q " $tracing " /proc/mounts || mount -t tracefs tracefs $tracing
+# Every SCSI trace event (dispatch, done, time-out, error handling), shown beside what
+# the user saw.
+echo 1 > $tracing/events/scsi/enable
+target=/sys/kernel/config/target
+tpg=$target/loopback/naa.5001405000000001/tpgt_1
+mkdir -p /rig/drives
+for spec in "d0 QVX-5500 VQ8A" "d1 QVX-5500 VQ1A" "d2 QVX-7000 VQ8E"; do
+  set -- $spec
+  mkdir -p "/rig/drives/$1"
+  printf 'vendor=KORVANE\nproduct=%s\nrevision=%s\n' "$2" "$3" > "/rig/drives/$1/drive.base"
+  cp "/rig/drives/$1/drive.base" "/rig/drives/$1/drive"
+  dev=$target/core/user_1/$1
+  mkdir -p "$dev"
+  echo -n "dev_config=qvx//rig/drives/$1" > "$dev/control"
+  echo -n "dev_size=1048576" > "$dev/control"
+  # Longer than the 3 s of a WRITE BUFFER piece, so the initiator's time-out comes first.
+  echo 6 > "$dev/attrib/cmd_time_out"
+  echo 1 > "$dev/enable" || echo "RIG cannot enable the backstore $1"
+done
+# The handler serves the rings before any LUN exists: the kernel's scan waits on it.
+/rig/qvx_tcmu_handler 10 > /tmp/tcmu.log 2>&1 &
+echo $! > /tmp/tcmu.pid
+i=0
+while [ "$(grep -c '^TCMU serving' /tmp/tcmu.log)" -lt 3 ] && [ $i -lt 100 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+cat /tmp/tcmu.log
+mkdir -p "$tpg"
+echo naa.5001405000000002 > "$tpg/nexus"
+lun=0
+for name in d0 d1 d2; do
+  mkdir -p "$tpg/lun/lun_$lun"
+  ln -s "$target/core/user_1/$name" "$tpg/lun/lun_$lun/$name"
+  # What the handler runs when the drive vanishes: the device leaves the target.
+  printf 'rm %s\nrmdir %s\n' "$tpg/lun/lun_$lun/$name" "$tpg/lun/lun_$lun" > "/rig/drives/$name/take-away"
+  lun=$((lun + 1))
+done
+i=0
+while { [ "$(ls /sys/class/block | grep -c '^sr')" -lt 3 ] \
+        || [ "$(ls /sys/class/scsi_generic | wc -l)" -lt 3 ]; } && [ $i -lt 300 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+ls -l /dev/sr* /dev/sg*
+for scenario in $(/rig/guest tcmu-scenarios); do
+  run "$scenario"
+done
+kill "$(cat /tmp/tcmu.pid)"
+
 echo "QVX-RIG-RESULT $failed"
 poweroff -f

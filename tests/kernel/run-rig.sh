@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The real-kernel rig: boots Debian's own kernel under QEMU (software emulation) with three
 # emulated SCSI CD-ROM drives on a virtio-scsi bus, and runs the rig's guest program
-# (tests/kernel/rig_guest.cpp) inside it against them.
+# (tests/kernel/rig_guest.cpp) inside it against them. Then the guest serves the drive
+# model itself behind the kernel's SCSI target (TCMU backstores on a loopback host, the
+# handler tests/kernel/tcmu_handler.cpp) and runs the flash through those drives.
 #
 #   run-rig.sh GUEST_PROGRAM [CACHE_DIR]
 #
+# The handler is the program qvx_tcmu_handler beside GUEST_PROGRAM.
 # Everything comes from Debian's package archive: qemu-system-x86, busybox-static,
 # genisoimage and cpio are installed when missing; the kernel package is fetched with
 # `apt-get download` and unpacked with `dpkg -x` into CACHE_DIR (default .cache/kernel of
@@ -24,6 +27,8 @@ say() { echo "rig: $*"; }
 skip() { echo "SKIPPED: $*"; exit "$skip_code"; }
 
 [ -x "$guest" ] || { say "no guest program at $guest"; exit 1; }
+handler=$(dirname "$guest")/qvx_tcmu_handler
+[ -x "$handler" ] || { say "no handler program at $handler"; exit 1; }
 
 # -- host tools ------------------------------------------------------------------------
 declare -A tool_package=(
@@ -116,7 +121,14 @@ place() {
   for dep in $(module_depends "$1"); do place "${dep//-/_}"; done
   order+=("$1")
 }
-for m in virtio_pci virtio_scsi sr_mod sg isofs; do place "$m"; done
+# Then the SCSI target: configfs, uio and the CRC the target core asks the crypto API for
+# (by name, so no "depends=" names it) before the target core, its user backstore and the
+# loopback host.
+for m in virtio_pci virtio_scsi sr_mod sg isofs \
+         configfs uio crct10dif_common crct10dif_generic crc_t10dif \
+         target_core_mod target_core_user tcm_loop; do
+  place "$m"
+done
 for m in "${order[@]}"; do
   file=${module_file[$m]}
   case "$file" in
@@ -128,16 +140,21 @@ for m in "${order[@]}"; do
 done
 printf '%s\n' "${order[@]}" > "$initrd_root/modules/order"
 
-# The guest program and the shared libraries it loads.
-cp "$guest" "$initrd_root/rig/guest"
-for lib in $(ldd "$guest" | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1 }'); do
-  mkdir -p "$initrd_root$(dirname "$lib")"
-  cp -L "$lib" "$initrd_root$lib"
-done
-# The loader must sit at the path the program names.
-interp=$(ldd "$guest" | awk '/ld-linux/ { print ($3 ~ /^\// ? $3 : $1) }' | head -n 1)
-mkdir -p "$initrd_root$(dirname "$interp")"
-[ -e "$initrd_root$interp" ] || cp -L "$interp" "$initrd_root$interp"
+# The guest program, the handler and the shared libraries they load.
+place_program() {
+  cp "$1" "$initrd_root/rig/$2"
+  local lib interp
+  for lib in $(ldd "$1" | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1 }'); do
+    mkdir -p "$initrd_root$(dirname "$lib")"
+    cp -L "$lib" "$initrd_root$lib"
+  done
+  # The loader must sit at the path the program names.
+  interp=$(ldd "$1" | awk '/ld-linux/ { print ($3 ~ /^\// ? $3 : $1) }' | head -n 1)
+  mkdir -p "$initrd_root$(dirname "$interp")"
+  [ -e "$initrd_root$interp" ] || cp -L "$interp" "$initrd_root$interp"
+}
+place_program "$guest" guest
+place_program "$handler" qvx_tcmu_handler
 
 cp "$here/guest-init.sh" "$initrd_root/init"
 chmod 755 "$initrd_root/init"

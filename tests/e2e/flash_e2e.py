@@ -7,6 +7,8 @@ and answers its windows with real pointer clicks (xdotool) on the controls that 
 accessibility tree (AT-SPI) locates. Then checks what the virtual drive saved.
 
 Cases:
+  kernel      with --kernel-drive FOLDER: the program sees the system's own drives (no virtual
+              ones); line 0, a VQ8A drive, saves its firmware in FOLDER/firmware.bin; as ibmk
   ibmk        a VQ8A drive gets the IBM-K test image; the restart offer is declined
   other       a VQ1A drive (newer than the carried VQ10: the warning) gets the other test
               image; the restart offer is accepted,
@@ -16,7 +18,7 @@ Cases:
               the window keeps answering, its button is disabled and it refuses to close;
               afterwards it closes normally
 
-Usage: flash_e2e.py PROGRAM CASE [--shots DIR]
+Usage: flash_e2e.py PROGRAM CASE [--shots DIR] [--kernel-drive FOLDER]
 Runs itself inside a private D-Bus session (dbus-run-session) for AT-SPI.
 """
 
@@ -49,6 +51,9 @@ CASES = {
               "question": "\nWARNING:\n\nCurrent FW:VQ1A is newer than FW:VQ10.\n\nContinue update FW:VQ1A to FW:VQ10 ?\n"},
     "never-ready": {"revision": "VQ8A", "image": None, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n",
                     "extra": "fault=never-ready\n"},
+    # A VQ8A drive of the system itself (--kernel-drive): the kernel rig's drive behind the
+    # kernel's SCSI target; the restart offer is declined.
+    "kernel": {"revision": "VQ8A", "image": 0, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n"},
 }
 
 
@@ -264,7 +269,7 @@ def send_close_request(display, title_prefix):
     x.XCloseDisplay(dpy)
 
 
-def run_case(program, case, shots):
+def run_case(program, case, shots, kernel_drive=None):
     expect = CASES[case]
     images = test_images()
     work = tempfile.mkdtemp(prefix="flash-e2e-")
@@ -273,11 +278,16 @@ def run_case(program, case, shots):
     try:
         flash_program = os.path.join(work, "W2KVQ8E10.EXE")
         make_program(program, flash_program, images)
-        drive_dir = os.path.join(work, "drives", "drive1")
-        os.makedirs(drive_dir)
-        with open(os.path.join(drive_dir, "drive"), "w") as f:
-            f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
-                    % (expect["revision"], expect.get("extra", "")))
+        drives = {}
+        if kernel_drive:
+            drive_dir = kernel_drive
+        else:
+            drive_dir = os.path.join(work, "drives", "drive1")
+            os.makedirs(drive_dir)
+            with open(os.path.join(drive_dir, "drive"), "w") as f:
+                f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
+                        % (expect["revision"], expect.get("extra", "")))
+            drives = {"QVX_VIRTUAL_DRIVES": os.path.join(work, "drives")}
 
         xvfb, display = start_xvfb()
         import pyatspi
@@ -285,8 +295,9 @@ def run_case(program, case, shots):
         screen = Screen(display, shots)
 
         env = {**os.environ, "DISPLAY": display, "QT_QPA_PLATFORM": "xcb",
-               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-               "QVX_VIRTUAL_DRIVES": os.path.join(work, "drives"), "QVX_NO_REBOOT": "1"}
+               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QVX_NO_REBOOT": "1", **drives}
+        if not drives:
+            env.pop("QVX_VIRTUAL_DRIVES", None)  # the system's own drives only
         log = open(os.path.join(work, "program.log"), "w+")
         proc = subprocess.Popen([flash_program], cwd=work, env=env, stdout=log, stderr=subprocess.STDOUT)
 
@@ -318,7 +329,7 @@ def run_case(program, case, shots):
         if bar.currentValue != bar.maximumValue:
             raise Failure(f"progress bar at {bar.currentValue} of {bar.maximumValue} during the restart offer")
 
-        if case == "ibmk":
+        if case in ("ibmk", "kernel"):
             screen.press(box, "No")
         else:
             screen.press(box, "Yes")
@@ -422,7 +433,10 @@ def main():
     parser.add_argument("program")
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--shots", help="folder for screenshots")
+    parser.add_argument("--kernel-drive", help="the kernel case: the folder where the system's drive saves")
     args = parser.parse_args()
+    if (args.case == "kernel") != bool(args.kernel_drive):
+        parser.error("the kernel case, and only it, takes --kernel-drive")
     missing = [tool for tool in ("Xvfb", "xdotool", "dbus-run-session", "import") if not shutil.which(tool)]
     try:
         import pyatspi  # noqa: F401
@@ -441,7 +455,7 @@ def main():
     if args.shots:
         os.makedirs(args.shots, exist_ok=True)
     try:
-        run_case(os.path.abspath(args.program), args.case, args.shots)
+        run_case(os.path.abspath(args.program), args.case, args.shots, args.kernel_drive)
     except Failure as e:
         print("FAIL:", e, file=sys.stderr)
         return 1

@@ -165,6 +165,36 @@ while { [ "$(ls /sys/class/block | grep -c '^sr')" -lt 3 ] \
   i=$((i + 1))
 done
 ls -l /dev/sr* /dev/sg*
+# The real program, pressed through its window as a user would (tests/e2e/flash_e2e.py),
+# under Xvfb: the host's root, shared read-only, lends the program, Qt, Xvfb and Python;
+# the drive it flashes is D of this kernel. It runs first, on a drive fresh from the scan.
+if [ -n "${qvx_window:-}" ]; then
+  echo "RIG BEGIN window-flash"
+  mkdir -p /host /dev/shm
+  mount -t tmpfs tmpfs /dev/shm
+  if mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /host; then
+    mount -t proc proc /host/proc
+    mount -t sysfs sysfs /host/sys
+    mount --bind /dev /host/dev
+    for d in /tmp /run /var/lib/xkb; do
+      [ -d "/host$d" ] && mount -t tmpfs tmpfs "/host$d"
+    done
+    mkdir -p /host/tmp/drive /host/tmp/out
+    mount --bind /rig/drives/d0 /host/tmp/drive
+    mount -t 9p -o trans=virtio,version=9p2000.L rigout /host/tmp/out
+    if chroot /host /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 \
+         /usr/bin/python3 "$qvx_e2e" "$qvx_window" kernel --kernel-drive /tmp/drive --shots /tmp/out; then
+      echo "RIG PASS window-flash"
+    else
+      echo "RIG FAIL window-flash"
+      failed=$((failed + 1))
+    fi
+    umount /host/tmp/out /host/tmp/drive
+  else
+    echo "RIG FAIL window-flash: cannot mount the host's root"
+    failed=$((failed + 1))
+  fi
+fi
 for scenario in $(/rig/guest tcmu-scenarios); do
   run "$scenario"
 done

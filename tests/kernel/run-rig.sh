@@ -5,9 +5,14 @@
 # model itself behind the kernel's SCSI target (TCMU backstores on a loopback host, the
 # handler tests/kernel/tcmu_handler.cpp) and runs the flash through those drives.
 #
-#   run-rig.sh GUEST_PROGRAM [CACHE_DIR]
+#   run-rig.sh GUEST_PROGRAM [CACHE_DIR] [WINDOW_PROGRAM]
 #
-# The handler is the program qvx_tcmu_handler beside GUEST_PROGRAM.
+# The handler is the program qvx_tcmu_handler beside GUEST_PROGRAM. With WINDOW_PROGRAM (the
+# built program) and Xvfb, xdotool, ImageMagick and python3-pyatspi on this machine, the
+# guest also runs WINDOW_PROGRAM under Xvfb and flashes through its window
+# (tests/e2e/flash_e2e.py, case "kernel"): this machine's root is shared with the guest
+# read-only, and the guest runs it there (chroot) against its own kernel's drives.
+# QVX_RIG_SHOTS=DIR keeps that run's screenshots in DIR.
 # Everything comes from Debian's package archive: qemu-system-x86, busybox-static,
 # genisoimage and cpio are installed when missing; the kernel package is fetched with
 # `apt-get download` and unpacked with `dpkg -x` into CACHE_DIR (default .cache/kernel of
@@ -21,7 +26,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 project=$(cd "$here/../.." && pwd)
 guest=${1:?usage: run-rig.sh GUEST_PROGRAM [CACHE_DIR]}
 cache=${2:-$project/.cache/kernel}
-boot_timeout=${QVX_RIG_TIMEOUT:-240}
+window_program=${3:-}
+boot_timeout=${QVX_RIG_TIMEOUT:-300}
 
 say() { echo "rig: $*"; }
 skip() { echo "SKIPPED: $*"; exit "$skip_code"; }
@@ -126,7 +132,7 @@ place() {
 # loopback host.
 for m in virtio_pci virtio_scsi sr_mod sg isofs \
          configfs uio crct10dif_common crct10dif_generic crc_t10dif \
-         target_core_mod target_core_user tcm_loop; do
+         target_core_mod target_core_user tcm_loop 9pnet_virtio 9p; do
   place "$m"
 done
 for m in "${order[@]}"; do
@@ -166,14 +172,36 @@ echo "disc of the kernel rig" > "$work/disc/README.TXT"
 genisoimage -quiet -V QVXRIG -o "$work/disc1.iso" "$work/disc"
 cp "$work/disc1.iso" "$work/disc2.iso"
 
+# -- the window, if it can be had --------------------------------------------------------
+window_args=()
+window_append=""
+memory=512
+if [ -n "$window_program" ]; then
+  window_missing=()
+  for tool in Xvfb xdotool import dbus-run-session /usr/bin/python3; do
+    command -v "$tool" >/dev/null 2>&1 || window_missing+=("$tool")
+  done
+  [ -d /usr/lib/python3/dist-packages/pyatspi ] || window_missing+=(python3-pyatspi)
+  if [ ${#window_missing[@]} -gt 0 ]; then
+    say "no window run: missing ${window_missing[*]} (scripts/install-deps.sh installs them)"
+  else
+    mkdir -p "$work/out"
+    memory=2048
+    window_args=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
+      -virtfs "local,path=$work/out,mount_tag=rigout,security_model=none")
+    window_append=" qvx_window=$(readlink -f "$window_program") qvx_e2e=$project/tests/e2e/flash_e2e.py"
+  fi
+fi
+
 # -- boot ------------------------------------------------------------------------------
 say "booting (software emulation, at most ${boot_timeout}s)"
 log="$work/console.log"
 set +e
 timeout --kill-after=10 "$boot_timeout" qemu-system-x86_64 \
-  -nographic -no-reboot -accel tcg -m 512 -smp 1 -nic none \
+  -nographic -no-reboot -accel tcg -m "$memory" -smp 1 -nic none \
   -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init" \
+  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init$window_append" \
+  "${window_args[@]}" \
   -device virtio-scsi-pci,id=scsi0 \
   -drive if=none,id=cd0,media=cdrom \
   -device scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=KORVANE,product=QVX-5500,ver=VQ8E \
@@ -185,6 +213,10 @@ timeout --kill-after=10 "$boot_timeout" qemu-system-x86_64 \
 qemu_status=$?
 set -e
 tr -d '\r' < "$log"
+if [ -n "${QVX_RIG_SHOTS:-}" ] && [ -d "$work/out" ]; then
+  mkdir -p "$QVX_RIG_SHOTS"
+  cp -r "$work/out/." "$QVX_RIG_SHOTS/" 2>/dev/null || true
+fi
 
 result=$(tr -d '\r' < "$log" | sed -n 's/^QVX-RIG-RESULT \([0-9][0-9]*\)$/\1/p' | tail -n 1)
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then

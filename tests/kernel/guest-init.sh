@@ -126,8 +126,8 @@ echo 1 > $tracing/events/scsi/enable
 target=/sys/kernel/config/target
 tpg=$target/loopback/naa.5001405000000001/tpgt_1
 mkdir -p /rig/drives
-for spec in "d0 QVX-5500 VQ8A" "d1 QVX-5500 VQ1A" "d2 QVX-7000 VQ8E"; do
-  set -- $spec
+for drive in "d0 QVX-5500 VQ8A" "d1 QVX-5500 VQ1A" "d2 QVX-7000 VQ8E"; do
+  set -- $drive
   mkdir -p "/rig/drives/$1"
   printf 'vendor=KORVANE\nproduct=%s\nrevision=%s\n' "$2" "$3" > "/rig/drives/$1/drive.base"
   cp "/rig/drives/$1/drive.base" "/rig/drives/$1/drive"
@@ -166,8 +166,9 @@ while { [ "$(ls /sys/class/block | grep -c '^sr')" -lt 3 ] \
 done
 ls -l /dev/sr* /dev/sg*
 # The real program, pressed through its window as a user would (tests/e2e/flash_e2e.py),
-# under Xvfb: the host's root, shared read-only, lends the program, Qt, Xvfb and Python;
-# the drive it flashes is D of this kernel. It runs first, on a drive fresh from the scan.
+# under Xvfb: the host's root, shared read-only, lends Qt, Xvfb and Python (chroot); the
+# program and its driver come in the initramfs; the drive it flashes is D of this kernel.
+# It runs first, on a drive fresh from the scan.
 if [ -n "${qvx_window:-}" ]; then
   echo "RIG BEGIN window-flash"
   mkdir -p /host /dev/shm
@@ -180,10 +181,12 @@ if [ -n "${qvx_window:-}" ]; then
       [ -d "/host$d" ] && mount -t tmpfs tmpfs "/host$d"
     done
     mkdir -p /host/tmp/drive /host/tmp/out
+    cp -r /rig/window /host/tmp/window
     mount --bind /rig/drives/d0 /host/tmp/drive
     mount -t 9p -o trans=virtio,version=9p2000.L rigout /host/tmp/out
     if chroot /host /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 \
-         /usr/bin/python3 "$qvx_e2e" "$qvx_window" kernel --kernel-drive /tmp/drive --shots /tmp/out; then
+         /usr/bin/python3 /tmp/window/flash_e2e.py /tmp/window/W2KVQXXXX.EXE kernel \
+         --kernel-drive /tmp/drive --shots /tmp/out; then
       echo "RIG PASS window-flash"
     else
       echo "RIG FAIL window-flash"

@@ -11,7 +11,8 @@
 # built program) and Xvfb, xdotool, ImageMagick and python3-pyatspi on this machine, the
 # guest also runs WINDOW_PROGRAM under Xvfb and flashes through its window
 # (tests/e2e/flash_e2e.py, case "kernel"): this machine's root is shared with the guest
-# read-only, and the guest runs it there (chroot) against its own kernel's drives.
+# read-only for Qt, Xvfb and Python, and the guest runs the two there (chroot) against its
+# own kernel's drives.
 # QVX_RIG_SHOTS=DIR keeps that run's screenshots in DIR.
 # Everything comes from Debian's package archive: qemu-system-x86, busybox-static,
 # genisoimage and cpio are installed when missing; the kernel package is fetched with
@@ -162,16 +163,6 @@ place_program() {
 place_program "$guest" guest
 place_program "$handler" qvx_tcmu_handler
 
-cp "$here/guest-init.sh" "$initrd_root/init"
-chmod 755 "$initrd_root/init"
-(cd "$initrd_root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initrd.gz"
-
-# A small ISO 9660 disc for the drives that hold one.
-mkdir -p "$work/disc"
-echo "disc of the kernel rig" > "$work/disc/README.TXT"
-genisoimage -quiet -V QVXRIG -o "$work/disc1.iso" "$work/disc"
-cp "$work/disc1.iso" "$work/disc2.iso"
-
 # -- the window, if it can be had --------------------------------------------------------
 window_args=()
 window_append=""
@@ -185,13 +176,27 @@ if [ -n "$window_program" ]; then
   if [ ${#window_missing[@]} -gt 0 ]; then
     say "no window run: missing ${window_missing[*]} (scripts/install-deps.sh installs them)"
   else
-    mkdir -p "$work/out"
     memory=2048
     window_args=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
       -virtfs "local,path=$work/out,mount_tag=rigout,security_model=none")
-    window_append=" qvx_window=$(readlink -f "$window_program") qvx_e2e=$project/tests/e2e/flash_e2e.py"
+    window_append=" qvx_window=1"
+    # The program and the driver go in the initramfs: the guest hides the host's /tmp
+    # (and /run) behind its own, where a checkout may well live.
+    mkdir -p "$work/out" "$initrd_root/rig/window"
+    cp "$window_program" "$initrd_root/rig/window/W2KVQXXXX.EXE"
+    cp "$project/tests/e2e/flash_e2e.py" "$initrd_root/rig/window/"
   fi
 fi
+
+cp "$here/guest-init.sh" "$initrd_root/init"
+chmod 755 "$initrd_root/init"
+(cd "$initrd_root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initrd.gz"
+
+# A small ISO 9660 disc for the drives that hold one.
+mkdir -p "$work/disc"
+echo "disc of the kernel rig" > "$work/disc/README.TXT"
+genisoimage -quiet -V QVXRIG -o "$work/disc1.iso" "$work/disc"
+cp "$work/disc1.iso" "$work/disc2.iso"
 
 # -- boot ------------------------------------------------------------------------------
 say "booting (software emulation, at most ${boot_timeout}s)"

@@ -58,8 +58,14 @@ if mount -t tracefs tracefs $tracing && [ -e $tracing/events/scsi/scsi_dispatch_
   echo > $tracing/trace
   sleep 1
   free=$(grep -c 'id=2 lun=0' $tracing/trace)
-  /rig/guest hold F 1600 &
-  sleep 0.3
+  # Counting starts once the claim is held (the program may take long to start here).
+  /rig/guest hold F 3000 > /tmp/hold.log &
+  i=0
+  while ! grep -q 'holding F' /tmp/hold.log && [ $i -lt 200 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  cat /tmp/hold.log
   echo > $tracing/trace
   sleep 1
   held=$(grep -c 'id=2 lun=0' $tracing/trace)

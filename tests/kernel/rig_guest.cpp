@@ -7,6 +7,8 @@
 //   D  target 0  KORVANE QVX-5500 VQ8E   no disc
 //   E  target 1  KORVANE QVX-9000 VQ10   a disc (another product: not supported)
 //   F  target 2  KORVANE QVX-5500 VQ8E   a disc
+// Later these leave, and the "tcmu-" scenarios run against the drive model served behind
+// the kernel's SCSI target (their table is further down).
 // Usage: rig_guest <scenario>; prints what the user saw and exits 0 when every check held.
 #include "flash_procedure.h"
 #include "restart_offer.h"

@@ -28,7 +28,7 @@ project=$(cd "$here/../.." && pwd)
 guest=${1:?usage: run-rig.sh GUEST_PROGRAM [CACHE_DIR]}
 cache=${2:-$project/.cache/kernel}
 window_program=${3:-}
-boot_timeout=${QVX_RIG_TIMEOUT:-300}
+boot_timeout=${QVX_RIG_TIMEOUT:-360}
 
 say() { echo "rig: $*"; }
 skip() { echo "SKIPPED: $*"; exit "$skip_code"; }

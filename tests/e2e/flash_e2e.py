@@ -11,6 +11,8 @@ lock against shutdown and sleep is read from the mock, and nothing reaches the m
 logind.
 
 Cases:
+  kernel      with --kernel-drive FOLDER: the program sees the system's own drives (no virtual
+              ones); line 0, a VQ8A drive, saves its firmware in FOLDER/firmware.bin; as ibmk
   ibmk        a VQ8A drive: a first flash declined at the question takes no lock; the second
               gets the IBM-K test image, holding the lock until the restart offer, which is
               declined
@@ -22,7 +24,7 @@ Cases:
               the window keeps answering, its button is disabled and it refuses to close;
               afterwards it closes normally; no lock was taken
 
-Usage: flash_e2e.py PROGRAM CASE [--shots DIR]
+Usage: flash_e2e.py PROGRAM CASE [--shots DIR] [--kernel-drive FOLDER]
 Runs itself inside a private D-Bus session (dbus-run-session) for AT-SPI.
 """
 
@@ -53,12 +55,19 @@ RESTART_QUESTION = ("\nYou have successfully completed\ninstallation! The new ch
 
 CASES = {
     "ibmk": {"revision": "VQ8A", "image": 0, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n"},
+    # A VQ8A drive of the system itself (--kernel-drive): the kernel rig's drive behind the
+    # kernel's SCSI target; the restart offer is declined.
+    "kernel": {"revision": "VQ8A", "image": 0, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n"},
     # A drive newer than the carried image: the warning, answered Yes.
     "other": {"revision": "VQ1A", "image": 1, "kind": "Warning",
               "question": "\nWARNING:\n\nCurrent FW:VQ1A is newer than FW:VQ10.\n\nContinue update FW:VQ1A to FW:VQ10 ?\n"},
     "never-ready": {"revision": "VQ8A", "image": None, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n",
                     "extra": "fault=never-ready\n"},
 }
+
+# How many times longer than usual the program may take to answer: the kernel case runs on
+# a software-emulated machine, where a start-up can take a minute.
+patience = 1.0
 
 
 class Failure(Exception):
@@ -253,7 +262,7 @@ class Screen:
         return out
 
     def find(self, role, name=None, within=None, timeout=15.0, visible=True):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * patience
         while True:
             nodes = self.children(within) if within is not None else self.all()
             for node in nodes:
@@ -313,7 +322,7 @@ class Screen:
 
     def main_window(self):
         """The main window: named by its caption (or by its object name, as some Qt versions do)."""
-        deadline = time.monotonic() + 15
+        deadline = time.monotonic() + 15 * patience
         while True:
             for node in self.all():
                 try:
@@ -373,7 +382,7 @@ def send_close_request(display, title_prefix):
     x.XCloseDisplay(dpy)
 
 
-def run_case(program, case, shots):
+def run_case(program, case, shots, kernel_drive=None):
     expect = CASES[case]
     images = test_images()
     work = tempfile.mkdtemp(prefix="flash-e2e-")
@@ -381,7 +390,15 @@ def run_case(program, case, shots):
     proc = None
     logind = None
     try:
-        flash_program, drive_dir = prepare_folder(program, work, images, expect["revision"], expect.get("extra", ""))
+        drives = {}
+        if kernel_drive:
+            flash_program = os.path.join(work, "W2KVQ8E10.EXE")
+            make_program(program, flash_program, images)
+            drive_dir = kernel_drive
+        else:
+            flash_program, drive_dir = prepare_folder(program, work, images, expect["revision"],
+                                                      expect.get("extra", ""))
+            drives = {"QVX_VIRTUAL_DRIVES": os.path.join(work, "drives")}
 
         logind = Logind()
         xvfb, display = start_xvfb()
@@ -391,7 +408,9 @@ def run_case(program, case, shots):
 
         env = {**os.environ, "DISPLAY": display, "QT_QPA_PLATFORM": "xcb",
                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "DBUS_SYSTEM_BUS_ADDRESS": logind.address,
-               "QVX_VIRTUAL_DRIVES": os.path.join(work, "drives"), "QVX_NO_REBOOT": "1"}
+               "QVX_NO_REBOOT": "1", **drives}
+        if not drives:
+            env.pop("QVX_VIRTUAL_DRIVES", None)  # the system's own drives only
         log = open(os.path.join(work, "program.log"), "w+")
         proc = subprocess.Popen([flash_program], cwd=work, env=env, stdout=log, stderr=subprocess.STDOUT)
 
@@ -407,7 +426,7 @@ def run_case(program, case, shots):
 
         box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
         screen.screenshot(f"{case}-question")
-        if case == "ibmk":
+        if case in ("ibmk", "kernel"):
             # Declined: no lock, then the same question again.
             screen.press(box, "No")
             deadline = time.monotonic() + 10
@@ -444,7 +463,7 @@ def run_case(program, case, shots):
         if bar.currentValue != bar.maximumValue:
             raise Failure(f"progress bar at {bar.currentValue} of {bar.maximumValue} during the restart offer")
 
-        if case == "ibmk":
+        if case in ("ibmk", "kernel"):
             screen.press(box, "No")
         else:
             screen.press(box, "Yes")
@@ -472,7 +491,7 @@ def run_case(program, case, shots):
             if logind.calls("Reboot"):
                 raise Failure(f"logind was asked to reboot: {logind.calls('Reboot')!r}")
 
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + 10 * patience
         while screen.caption() != "" or not screen.enabled(flash_button):
             if time.monotonic() > deadline:
                 raise Failure(f"after the offer: status {screen.caption()!r}, button enabled "
@@ -489,7 +508,7 @@ def run_case(program, case, shots):
         print(f"{case}: the drive saved exactly test image {expect['image'] + 1} ({len(saved)} bytes)")
 
         send_close_request(display, MAIN_CAPTION)
-        if proc.wait(timeout=10) != 0:
+        if proc.wait(timeout=10 * patience) != 0:
             raise Failure("the program did not end with exit code 0")
     except Exception:
         if proc is not None and proc.poll() is None:
@@ -544,14 +563,21 @@ def check_never_ready(screen, display, proc, flash_button):
 
 
 def main():
+    global patience
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--shots", help="folder for screenshots")
+    parser.add_argument("--kernel-drive", help="the kernel case: the folder where the system's drive saves")
     args = parser.parse_args()
+    if (args.case == "kernel") != bool(args.kernel_drive):
+        parser.error("the kernel case, and only it, takes --kernel-drive")
+    if args.case == "kernel":
+        patience = 6.0
     return run_as_test(("Xvfb", "xdotool", "dbus-run-session", "dbus-daemon", "import"), "FLASH_E2E_SESSION",
                        "flash-e2e-run-", args.shots,
-                       lambda: run_case(os.path.abspath(args.program), args.case, args.shots), args.case,
+                       lambda: run_case(os.path.abspath(args.program), args.case, args.shots, args.kernel_drive),
+                       args.case,
                        modules=("pyatspi", "dbusmock"))
 
 if __name__ == "__main__":

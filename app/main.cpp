@@ -4,10 +4,12 @@
 #include "drive_search.h"
 #include "flash_application.h"
 #include "flash_session.h"
+#include "linux_inhibitor.h"
 #include "linux_restart.h"
 #include "linux_platform.h"
 #include "main_form.h"
 #include "program_state.h"
+#include "program_texts.h"
 #include "qt_ui.h"
 #include "qt_waiter.h"
 #include "system_drives.h"
@@ -38,9 +40,11 @@ int main(int argc, char** argv)
         };
         // The Flash button: each drive request runs on a worker thread while the window keeps
         // answering the window system; the button is disabled and the window stays open
-        // while a flash runs; the restart goes through logind.
+        // while a flash runs; the restart goes through logind, and so does the lock that
+        // keeps the machine up and awake while the drive takes the image.
         app::QtWaiter waiter;
         flash::LinuxRestart restart;
+        flash::LogindInhibitor inhibitor(app::kApplicationTitle);
         std::optional<flash::FlashSession> flashSession;
         if (state.drives)
             flashSession.emplace(
@@ -49,7 +53,7 @@ int main(int argc, char** argv)
                                    form.statusLine(), form.cursor()},
                 flash::FlashState{state.driveTable, state.deviceAccess, *state.drives, state.progress,
                                   ownPath.ownPath()},
-                waiter, restart);
+                waiter, restart, inhibitor);
         form.flashAction = [&] {
             if (flashSession)
                 flashSession->click();

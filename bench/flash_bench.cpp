@@ -74,6 +74,11 @@ public:
     void reboot() override {}
 };
 
+class NoLock : public flash::PowerInhibitor {
+public:
+    std::unique_ptr<flash::PowerLock> hold(const std::string&) override { return nullptr; }
+};
+
 // Answers every request GOOD at once: READ BUFFER from what WRITE BUFFER left, no log.
 class InstantDevice : public scsi::Device {
 public:
@@ -132,6 +137,7 @@ void flashOnce(benchmark::State& state, scsi::DriveSystem& drives, scsi::Virtual
     NoCursor cursor;
     NoWait waiter;
     NoRestart restartSystem;
+    NoLock noLock;
     ui::ProgressModel progress;
     scsi::DriveTable table;
     scsi::DeviceAccess access;
@@ -155,6 +161,7 @@ void flashOnce(benchmark::State& state, scsi::DriveSystem& drives, scsi::Virtual
         .cursor = cursor,
         .waiter = waiter,
         .restartOffer = offer,
+        .inhibitor = noLock,
         .ownPath = "/opt/korvane/W2KVQ8E10.EXE",
         .slot1 = flash::ImageSlot(image()),
         .slot2 = flash::ImageSlot(image()),

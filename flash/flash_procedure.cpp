@@ -129,6 +129,9 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     p_.cursor.setBusy(true);
     p_.status.setCaption(kInProgressCaption);
     bar.setPosition(0);
+    // Held until the flash ends, whichever way; given back before the restart offer, whose
+    // own restart it would block.
+    std::unique_ptr<PowerLock> lock = p_.inhibitor.hold(kInhibitReason);
 
     const auto piece = [&bar] { return static_cast<std::size_t>(bar.position()); };
     const auto fail = [&](FlashOutcome outcome, const char* box, const char* caption) {
@@ -197,6 +200,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
             p_.status.setCaption(kCompletedCaption);
             bar.stepIt();
             p_.cursor.setBusy(false);
+            lock.reset();
             p_.restartOffer.run();
         }
     }
@@ -204,6 +208,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     // The common end of every path that set the transfer up; the drive stays open.
     p_.cursor.setBusy(false);
     bar.setPosition(0);
+    lock.reset();
     return ok;
 }
 

@@ -1,11 +1,13 @@
 // What the Flash button does in flash mode: compare revisions with the user's consent,
 // claim the drive, make sure it holds no disc, send the carried image in 16 WRITE BUFFER
 // pieces, read them back and compare, send the closing WRITE BUFFER, and on success
-// offer a restart. Strictly sequential; every failure is told to the user at once and
-// ends the flash.
+// offer a restart. From the first WRITE BUFFER until the flash ends the machine is kept
+// from shutting down and sleeping. Strictly sequential; every failure is told to the user
+// at once and ends the flash.
 #pragma once
 
 #include "container.h"
+#include "power_inhibitor.h"
 #include "restart_offer.h"
 #include "waiter.h"
 
@@ -56,6 +58,7 @@ struct FlashParts {
     ui::BusyCursor& cursor;
     Waiter& waiter;                     // the disc poll's pauses
     RestartOffer& restartOffer;
+    PowerInhibitor& inhibitor;          // keeps the machine up while the drive takes the image
     std::string ownPath;                // the running program's full path, from the system
     ImageSlot slot1 = flash::slot1();   // IBM-K image
     ImageSlot slot2 = flash::slot2();   // non-IBM-K image

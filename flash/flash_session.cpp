@@ -3,7 +3,7 @@
 namespace flash {
 
 FlashSession::FlashSession(FlashWindow window, FlashState state, Waiter& waiter, RestartSystem& restart,
-                           ImageSlot slot1, ImageSlot slot2)
+                           PowerInhibitor& inhibitor, ImageSlot slot1, ImageSlot slot2)
     : window_(std::move(window)),
       drives_(state.drives, waiter),
       requests_(state.access, state.progress, window_.dialogs),
@@ -20,6 +20,7 @@ FlashSession::FlashSession(FlashWindow window, FlashState state, Waiter& waiter,
           .cursor = window_.cursor,
           .waiter = waiter,
           .restartOffer = offer_,
+          .inhibitor = inhibitor,
           .ownPath = std::move(state.ownPath),
           .slot1 = slot1,
           .slot2 = slot2,

@@ -1,10 +1,12 @@
 // The Flash button of a window, put together: the procedure with its request routines, the
-// waiter that keeps the window alive while a request is in flight, and the restart offer.
+// waiter that keeps the window alive while a request is in flight, the lock that keeps the
+// machine up while the drive takes the image, and the restart offer.
 // While a flash runs the button is disabled and the window refuses to close; the status
 // line already says why ("Don't turn off the system, Flash is in progress...").
 #pragma once
 
 #include "flash_procedure.h"
+#include "power_inhibitor.h"
 #include "restart_offer.h"
 #include "waiter.h"
 #include "waiting_device.h"
@@ -40,7 +42,8 @@ struct FlashState {
 class FlashSession {
 public:
     FlashSession(FlashWindow window, FlashState state, Waiter& waiter, RestartSystem& restart,
-                 ImageSlot slot1 = flash::slot1(), ImageSlot slot2 = flash::slot2());
+                 PowerInhibitor& inhibitor, ImageSlot slot1 = flash::slot1(),
+                 ImageSlot slot2 = flash::slot2());
 
     // FlashButtonClick in flash mode.
     FlashReport click();

@@ -1,9 +1,6 @@
 #include "linux_restart.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusReply>
+#include "logind_bus.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,9 +11,8 @@
 namespace flash {
 namespace {
 
-constexpr const char* kService = "org.freedesktop.login1";
-constexpr const char* kPath = "/org/freedesktop/login1";
-constexpr const char* kManager = "org.freedesktop.login1.Manager";
+using logind::kManager;
+using logind::kService;
 constexpr unsigned kCapSysBoot = 22;
 
 StepResult failed(int error, const std::string& detail)
@@ -53,14 +49,21 @@ bool capEffHoldsSysBoot(const std::string& procStatus)
     return false;
 }
 
-struct LinuxRestart::Bus {
-    QDBusConnection connection = QDBusConnection::systemBus();
-};
+struct LinuxRestart::Bus : logind::SystemBus {};
 
-LinuxRestart::LinuxRestart(std::function<void(const std::string&)> say) : say_(std::move(say))
+LinuxRestart::LinuxRestart(std::function<void(const std::string&)> say,
+                           std::function<std::string()> procStatus)
+    : say_(std::move(say)), procStatus_(std::move(procStatus))
 {
     if (!say_)
         say_ = [](const std::string& text) { std::cerr << text << '\n'; };
+    if (!procStatus_)
+        procStatus_ = [] {
+            std::ifstream file("/proc/self/status");
+            std::stringstream text;
+            text << file.rdbuf();
+            return text.str();
+        };
 }
 
 LinuxRestart::~LinuxRestart() = default;
@@ -68,8 +71,8 @@ LinuxRestart::~LinuxRestart() = default;
 StepResult LinuxRestart::openSession()
 {
     bus_ = std::make_unique<Bus>();
-    if (!bus_->connection.isConnected()) {
-        const std::string why = bus_->connection.lastError().message().toStdString();
+    if (!bus_->connected()) {
+        const std::string why = bus_->error();
         say_("restart: no system bus: " + why);
         return failed(ENOTCONN, why);
     }
@@ -78,11 +81,9 @@ StepResult LinuxRestart::openSession()
 
 StepResult LinuxRestart::lookupRebootRight()
 {
-    if (!bus_ || !bus_->connection.isConnected())
+    if (!bus_ || !bus_->connected())
         return failed(ENOTCONN, "no system bus");
-    QDBusConnectionInterface* names = bus_->connection.interface();
-    const QDBusReply<bool> there = names ? names->isServiceRegistered(kService) : QDBusReply<bool>();
-    if (!there.isValid() || !there.value()) {
+    if (!bus_->hasLogind()) {
         say_(std::string("restart: ") + kService + " is not on the system bus");
         return failed(ENOENT, "logind not available");
     }
@@ -91,22 +92,18 @@ StepResult LinuxRestart::lookupRebootRight()
 
 StepResult LinuxRestart::enableRebootRight()
 {
-    if (!bus_ || !bus_->connection.isConnected())
+    if (!bus_ || !bus_->connected())
         return failed(ENOTCONN, "no system bus");
-    QDBusInterface manager(kService, kPath, kManager, bus_->connection);
-    const QDBusReply<QString> can = manager.call("CanReboot");
-    const std::string answer = can.isValid() ? can.value().toStdString() : std::string();
+    const QDBusMessage can = bus_->callManager("CanReboot");
+    const bool answered = can.type() == QDBusMessage::ReplyMessage && !can.arguments().isEmpty();
+    const std::string answer = answered ? can.arguments().first().toString().toStdString() : std::string();
     if (answer == "yes")
         return StepResult::success();
 
-    std::ifstream statusFile("/proc/self/status");
-    std::stringstream status;
-    status << statusFile.rdbuf();
-    if (capEffHoldsSysBoot(status.str()))
+    if (capEffHoldsSysBoot(procStatus_()))
         return StepResult::success();
 
-    const std::string why = can.isValid() ? "CanReboot answered \"" + answer + "\""
-                                          : can.error().message().toStdString();
+    const std::string why = answered ? "CanReboot answered \"" + answer + "\"" : logind::errorText(can);
     say_("restart: not allowed to reboot: " + why);
     return failed(EPERM, why);
 }
@@ -118,12 +115,11 @@ void LinuxRestart::reboot()
              + kService + " now");
         return;
     }
-    if (!bus_ || !bus_->connection.isConnected())
+    if (!bus_ || !bus_->connected())
         return;
-    QDBusInterface manager(kService, kPath, kManager, bus_->connection);
-    const QDBusMessage reply = manager.call("Reboot", false);
+    const QDBusMessage reply = bus_->callManager("Reboot", {false});
     if (reply.type() == QDBusMessage::ErrorMessage)
-        say_("restart: Reboot refused: " + reply.errorMessage().toStdString());
+        say_("restart: Reboot refused: " + logind::errorText(reply));
 }
 
 } // namespace flash

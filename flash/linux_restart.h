@@ -20,8 +20,10 @@ bool rebootForbidden();
 
 class LinuxRestart : public RestartSystem {
 public:
-    // say: where a refused or pretended step is told (stderr by default).
-    explicit LinuxRestart(std::function<void(const std::string&)> say = {});
+    // say: where a refused or pretended step is told (stderr by default). procStatus: the
+    // text of /proc/self/status, where the capabilities are read (the file by default).
+    explicit LinuxRestart(std::function<void(const std::string&)> say = {},
+                          std::function<std::string()> procStatus = {});
     ~LinuxRestart() override;
 
     // Connects to the system bus.
@@ -38,6 +40,7 @@ private:
     struct Bus;
     std::unique_ptr<Bus> bus_;
     std::function<void(const std::string&)> say_;
+    std::function<std::string()> procStatus_;
 };
 
 // The effective capabilities line of /proc/self/status holds CAP_SYS_BOOT (bit 22).

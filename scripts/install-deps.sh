@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
-  python3 python3-pyatspi at-spi2-core dbus dbus-x11
+  python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock
   umockdev libumockdev-dev
+  weston qt6-wayland
+  dpkg-dev lintian appstream desktop-file-utils debootstrap
   "$@"
 )
 

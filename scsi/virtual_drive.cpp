@@ -180,6 +180,75 @@ const Fault* VirtualDrive::dueFault(std::uint8_t opcode)
     return nullptr;
 }
 
+std::array<std::uint8_t, 18> fixedSense(SenseTriple triple)
+{
+    std::array<std::uint8_t, kFixedSenseSize> sense{};
+    sense[0] = 0x70;
+    sense[2] = triple.key;
+    sense[7] = kFixedSenseSize - 8;
+    sense[12] = triple.asc;
+    sense[13] = triple.ascq;
+    return sense;
+}
+
+const Fault* VirtualDrive::receive(const ReceivedRequest& rq, CommandAnswer::Fate& fate, int& error)
+{
+    const std::uint8_t opcode = rq.opcode();
+    requests_.push_back(rq);
+    ++countByOpcode_[opcode];
+
+    fate = CommandAnswer::Fate::Answered;
+    if (vanished_) {
+        fate = CommandAnswer::Fate::Vanished;
+        error = kVanishedCallError;
+        return nullptr;
+    }
+    const Fault* fault = dueFault(opcode);
+    if (!fault)
+        return nullptr;
+    switch (fault->kind) {
+    case Fault::Kind::Vanish:
+        vanished_ = true;
+        fate = CommandAnswer::Fate::Vanished;
+        error = kVanishedCallError;
+        break;
+    case Fault::Kind::Refused:
+        fate = CommandAnswer::Fate::Refused;
+        error = fault->error;
+        break;
+    case Fault::Kind::TimeOut:
+        fate = CommandAnswer::Fate::TimedOut;
+        error = kTimedOutError;
+        break;
+    default:
+        break;
+    }
+    return fault;
+}
+
+VirtualDrive::Answer VirtualDrive::answer(const ReceivedRequest& rq, const Fault* fault,
+                                          std::span<std::uint8_t> block)
+{
+    if (fault && fault->kind == Fault::Kind::CheckCondition) {
+        Answer a;
+        a.status = kCheckCondition;
+        if (fault->withSense)
+            a.sense = fault->sense;
+        return a;
+    }
+    if (rq.header.dataIn == record::kDataInToDevice)
+        return execute(rq, block);
+
+    std::vector<std::uint8_t> incoming(rq.header.dataTransferLength, 0);
+    Answer a = execute(rq, incoming);
+    if (a.status == 0 && fault && fault->kind == Fault::Kind::ShortRead)
+        a.transferred -= std::min(a.transferred, fault->missingBytes);
+    if (a.status == 0 && fault && fault->kind == Fault::Kind::CorruptRead && a.transferred > 0)
+        incoming[fault->corruptOffset % a.transferred] ^= 0xFF;
+    std::copy_n(incoming.begin(), std::min<std::size_t>(a.transferred, block.size()), block.begin());
+    return a;
+}
+
 CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::uint8_t> record,
                                      std::uint32_t inputLength, std::uint32_t outputLength,
                                      std::span<std::uint8_t> data)
@@ -202,28 +271,26 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
     rq.outputLength = outputLength;
     rq.dataLength = data.size();
     const std::uint32_t asked = rq.header.dataTransferLength;
-    const bool dataIn = rq.header.dataIn != record::kDataInToDevice;
-    if (!dataIn && direct)
+    if (rq.header.dataIn == record::kDataInToDevice && direct)
         rq.dataOut.assign(data.begin(), data.begin() + std::min<std::size_t>(asked, data.size()));
-    const std::uint8_t opcode = rq.opcode();
-    requests_.push_back(rq);
-    ++countByOpcode_[opcode];
 
-    if (vanished_)
-        return refusedCall(kVanishedCallError, "drive gone");
-    const Fault* fault = dueFault(opcode);
-    if (fault && fault->kind == Fault::Kind::Vanish) {
-        vanished_ = true;
-        return refusedCall(kVanishedCallError, "drive gone");
-    }
-    if (fault && fault->kind == Fault::Kind::Refused)
-        return refusedCall(fault->error, "refused");
-    if (fault && fault->kind == Fault::Kind::TimeOut) {
+    CommandAnswer::Fate fate;
+    int error = 0;
+    const Fault* fault = receive(rq, fate, error);
+    switch (fate) {
+    case CommandAnswer::Fate::Vanished:
+        return refusedCall(error, "drive gone");
+    case CommandAnswer::Fate::Refused:
+        return refusedCall(error, "refused");
+    case CommandAnswer::Fate::TimedOut: {
         CallResult r;
         r.outcome = Outcome::Transport;
-        r.error = kTimedOutError;
+        r.error = error;
         r.detail = "timed out";
         return r;
+    }
+    case CommandAnswer::Fate::Answered:
+        break;
     }
 
     // What the system itself checks before the command goes out.
@@ -242,39 +309,16 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
         }
     }
 
-    Answer answer;
-    std::vector<std::uint8_t> incoming;
-    if (fault && fault->kind == Fault::Kind::CheckCondition) {
-        answer.status = kCheckCondition;
-        if (fault->withSense)
-            answer.sense = fault->sense;
-    } else if (dataIn) {
-        incoming.assign(asked, 0);
-        answer = execute(rq, incoming);
-        if (answer.status == 0 && fault && fault->kind == Fault::Kind::ShortRead)
-            answer.transferred -= std::min(answer.transferred, fault->missingBytes);
-        if (answer.status == 0 && fault && fault->kind == Fault::Kind::CorruptRead
-            && answer.transferred > 0)
-            incoming[fault->corruptOffset % answer.transferred] ^= 0xFF;
-        std::copy_n(incoming.begin(), std::min<std::size_t>(answer.transferred, block.size()),
-                    block.begin());
-    } else {
-        answer = execute(rq, block);
-    }
+    const Answer answered = answer(rq, fault, block);
 
     // Complete the record as the system does: status, the drive's address, sense data.
-    record[record::kScsiStatus] = answer.status;
+    record[record::kScsiStatus] = answered.status;
     record[record::kPathId] = config_.path;
     record[record::kTargetId] = config_.target;
     record[record::kLun] = config_.lun;
     std::size_t senseCount = 0;
-    if (answer.sense) {
-        std::array<std::uint8_t, kFixedSenseSize> sense{};
-        sense[0] = 0x70;
-        sense[2] = answer.sense->key;
-        sense[7] = kFixedSenseSize - 8;
-        sense[12] = answer.sense->asc;
-        sense[13] = answer.sense->ascq;
+    if (answered.sense) {
+        const auto sense = fixedSense(*answered.sense);
         const std::size_t offset = rq.header.senseInfoOffset;
         senseCount = std::min<std::size_t>(rq.header.senseInfoLength, kFixedSenseSize);
         const std::size_t room = offset < outputLength ? outputLength - offset : 0;
@@ -285,10 +329,42 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
     record[record::kSenseInfoLength] = static_cast<std::uint8_t>(senseCount);
 
     CallResult r;
-    r.outcome = answer.status == 0 ? Outcome::Good : (senseCount > 0 ? Outcome::Sense : Outcome::Status);
+    r.outcome = answered.status == 0 ? Outcome::Good : (senseCount > 0 ? Outcome::Sense : Outcome::Status);
     r.bytesReturned = outputLength;
-    r.dataTransferred = answer.transferred;
+    r.dataTransferred = answered.transferred;
     return r;
+}
+
+CommandAnswer VirtualDrive::command(std::span<const std::uint8_t> cdb, DataDirection direction,
+                                    std::span<std::uint8_t> data)
+{
+    ReceivedRequest rq;
+    rq.cdb.assign(cdb.begin(), cdb.begin() + std::min<std::size_t>(cdb.size(), record::kCdbCapacity));
+    rq.header.cdbLength = static_cast<std::uint8_t>(rq.cdb.size());
+    std::copy(rq.cdb.begin(), rq.cdb.end(), rq.header.cdb.begin());
+    // No data moves without a direction, whatever the data block's size.
+    const std::span<std::uint8_t> block = direction == DataDirection::None ? data.first(0) : data;
+    rq.header.dataIn = direction == DataDirection::FromDrive ? record::kDataInToHost
+                                                             : record::kDataInToDevice;
+    rq.header.dataTransferLength = static_cast<std::uint32_t>(block.size());
+    rq.dataLength = block.size();
+    if (direction == DataDirection::ToDrive)
+        rq.dataOut.assign(block.begin(), block.end());
+
+    CommandAnswer result;
+    const Fault* fault = receive(rq, result.fate, result.error);
+    if (result.fate != CommandAnswer::Fate::Answered)
+        return result;
+    if (rq.cdb.empty()) {
+        result.status = kCheckCondition;
+        result.sense = kInvalidOpcode;
+        return result;
+    }
+    const Answer answered = answer(rq, fault, block);
+    result.status = answered.status;
+    result.sense = answered.sense;
+    result.transferred = answered.transferred;
+    return result;
 }
 
 VirtualDrive::Answer VirtualDrive::execute(const ReceivedRequest& rq, std::span<std::uint8_t> data)

@@ -50,6 +50,7 @@
 #include "drive_system.h"
 #include "records.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -126,6 +127,26 @@ struct ReceivedRequest {
     std::uint8_t opcode() const { return cdb.empty() ? 0xFF : cdb[0]; }
 };
 
+// A command as it reaches the drive over a SCSI transport, without a request record
+// around it (a target that hands the drive its commands, as the kernel rig's handler does).
+enum class DataDirection { None, ToDrive, FromDrive };
+
+struct CommandAnswer {
+    // What became of the command. Answered: the drive completed it with status, sense and
+    // transferred. The others are faults of the path to the drive rather than answers of
+    // the drive: the transport decides what the initiator sees (error holds the code the
+    // in-process path would give).
+    enum class Fate { Answered, Refused, TimedOut, Vanished };
+    Fate fate = Fate::Answered;
+    int error = 0;
+    std::uint8_t status = 0;
+    std::optional<SenseTriple> sense;
+    std::uint32_t transferred = 0;
+};
+
+// Fixed-format (70h) sense data of 18 bytes for a sense key byte, ASC and ASCQ.
+std::array<std::uint8_t, 18> fixedSense(SenseTriple sense);
+
 // Errors of a vanished drive: its open fails with ENXIO, its calls with ENODEV.
 inline constexpr int kVanishedOpenError = 6;  // ENXIO
 inline constexpr int kVanishedCallError = 19; // ENODEV
@@ -153,6 +174,12 @@ public:
                            std::uint32_t inputLength, std::uint32_t outputLength,
                            std::span<std::uint8_t> data);
     CallResult queryInquiryData(std::span<std::uint8_t> out);
+    // Carries one bare command: the CDB, the direction the transport gives it and the
+    // transport's data block (data.size() bytes move at most). Recorded and counted with
+    // the requests of passThrough (controlCode 0, the header made up from these values),
+    // and open to the same faults.
+    CommandAnswer command(std::span<const std::uint8_t> cdb, DataDirection direction,
+                          std::span<std::uint8_t> data);
 
     const std::vector<ReceivedRequest>& requests() const { return requests_; }
     void clearRequests() { requests_.clear(); }
@@ -185,6 +212,11 @@ private:
         std::uint32_t transferred = 0;
     };
     Answer execute(const ReceivedRequest& request, std::span<std::uint8_t> data);
+    // Records rq and finds its fault; a fault of the path (or a drive gone) is the fate.
+    const Fault* receive(const ReceivedRequest& rq, CommandAnswer::Fate& fate, int& error);
+    // The drive's answer to a recorded request, with a due CHECK CONDITION, short read or
+    // corrupt read applied; block is the data to or from the drive.
+    Answer answer(const ReceivedRequest& rq, const Fault* fault, std::span<std::uint8_t> block);
     const Fault* dueFault(std::uint8_t opcode);
     void released(OpenMode mode);
 
@@ -237,6 +269,15 @@ struct VirtualDriveDescription {
     std::vector<std::string> problems; // "line 3: unknown key 'vendr'"; empty when sound
 };
 VirtualDriveDescription parseVirtualDriveDescription(const std::string& text);
+
+// One drive of the folder form: folder/drive parsed (problems written to standard error),
+// its faults armed, and its saved firmware written to folder/firmware.bin.
+struct FolderDrive {
+    std::shared_ptr<VirtualDrive> drive;
+    DriveType type = DriveType::CdRom;
+    bool sound = true; // false: the description has problems and every open fails (EINVAL)
+};
+FolderDrive loadVirtualDriveFolder(const std::string& folder);
 
 // The name of the environment variable that names a folder of virtual drives.
 inline constexpr const char* kVirtualDrivesVariable = "QVX_VIRTUAL_DRIVES";

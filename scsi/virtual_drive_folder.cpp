@@ -248,6 +248,31 @@ VirtualDriveDescription parseVirtualDriveDescription(const std::string& text)
     return d;
 }
 
+FolderDrive loadVirtualDriveFolder(const std::string& folder)
+{
+    const fs::path dir(folder);
+    VirtualDriveDescription d;
+    std::ifstream in(dir / kDescriptionFile, std::ios::binary);
+    if (!in) {
+        d.problems.push_back(std::string("cannot read ") + kDescriptionFile);
+    } else {
+        std::ostringstream text;
+        text << in.rdbuf();
+        d = parseVirtualDriveDescription(text.str());
+    }
+    if (!d.problems.empty()) {
+        for (const std::string& p : d.problems)
+            std::cerr << "virtual drive " << dir.string() << ": " << p << "\n";
+        // Listed, so the user sees it, but unusable until its description is mended.
+        d.config.openError = EINVAL;
+    }
+    auto drive = std::make_shared<VirtualDrive>(d.config);
+    for (const Fault& f : d.faults)
+        drive->addFault(f);
+    drive->setOnSave([dir](std::span<const std::uint8_t> firmware) { return saveFirmware(dir, firmware); });
+    return FolderDrive{std::move(drive), d.type, d.problems.empty()};
+}
+
 std::unique_ptr<DriveSystem> makeFolderDriveSystem(const std::string& folder)
 {
     auto system = std::make_unique<VirtualDriveSystem>();
@@ -267,26 +292,8 @@ std::unique_ptr<DriveSystem> makeFolderDriveSystem(const std::string& folder)
             std::cerr << "virtual drives: no drive letter left for " << dir.string() << "\n";
             break;
         }
-        VirtualDriveDescription d;
-        std::ifstream in(dir / kDescriptionFile, std::ios::binary);
-        if (!in) {
-            d.problems.push_back(std::string("cannot read ") + kDescriptionFile);
-        } else {
-            std::ostringstream text;
-            text << in.rdbuf();
-            d = parseVirtualDriveDescription(text.str());
-        }
-        if (!d.problems.empty()) {
-            for (const std::string& p : d.problems)
-                std::cerr << "virtual drive " << dir.string() << ": " << p << "\n";
-            // Listed, so the user sees it, but unusable until its description is mended.
-            d.config.openError = EINVAL;
-        }
-        auto drive = std::make_shared<VirtualDrive>(d.config);
-        for (const Fault& f : d.faults)
-            drive->addFault(f);
-        drive->setOnSave([dir](std::span<const std::uint8_t> firmware) { return saveFirmware(dir, firmware); });
-        system->addDrive(letter, d.type, std::move(drive), dir.string());
+        FolderDrive loaded = loadVirtualDriveFolder(dir.string());
+        system->addDrive(letter, loaded.type, std::move(loaded.drive), dir.string());
         ++letter;
     }
     return system;

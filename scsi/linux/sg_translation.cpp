@@ -245,8 +245,9 @@ CallResult translateCompletion(const Request& request, const Completion& complet
     if (const int error = hostErrorCode(completion.hostStatus); error != 0) {
         result.outcome = Outcome::Transport;
         result.error = error;
+        // Which layer gave up shows in the detail: the kernel's own time-out is a host status.
         result.detail = completion.hostStatus == host::kTimeOut
-            ? "timed out"
+            ? "timed out (" + hex("host status", completion.hostStatus) + ")"
             : hex("host status", completion.hostStatus);
         return result;
     }
@@ -254,7 +255,7 @@ CallResult translateCompletion(const Request& request, const Completion& complet
         result.outcome = Outcome::Transport;
         result.error = error;
         result.detail = (completion.driverStatus & driver::kMask) == driver::kTimeout
-            ? "timed out"
+            ? "timed out (" + hex("driver status", completion.driverStatus) + ")"
             : hex("driver status", completion.driverStatus);
         return result;
     }

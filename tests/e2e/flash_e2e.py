@@ -6,23 +6,32 @@ images, named W2KVQ8E10.EXE), gives it a folder with one virtual drive, runs it 
 and answers its windows with real pointer clicks (xdotool) on the controls that the
 accessibility tree (AT-SPI) locates. Then checks what the virtual drive saved.
 
+The program's system bus is a private one with python-dbusmock's logind on it: the flash's
+lock against shutdown and sleep is read from the mock, and nothing reaches the machine's own
+logind.
+
 Cases:
-  ibmk        a VQ8A drive gets the IBM-K test image; the restart offer is declined
+  kernel      with --kernel-drive FOLDER: the program sees the system's own drives (no virtual
+              ones); line 0, a VQ8A drive, saves its firmware in FOLDER/firmware.bin; as ibmk
+  ibmk        a VQ8A drive: a first flash declined at the question takes no lock; the second
+              gets the IBM-K test image, holding the lock until the restart offer, which is
+              declined
   other       a VQ1A drive (newer than the carried VQ10: the warning) gets the other test
-              image; the restart offer is accepted,
-              which with QVX_NO_REBOOT=1 can only end in the "Exit Error" box or in the
-              program saying what it would have done
+              image; the restart offer is accepted, which with QVX_NO_REBOOT=1 can only end
+              in the "Exit Error" box or in the program saying what it would have done; the
+              mock records no Reboot call
   never-ready a drive that never reports "no medium": while the 144 polls run (about 4.3 s)
               the window keeps answering, its button is disabled and it refuses to close;
-              afterwards it closes normally
+              afterwards it closes normally; no lock was taken
 
-Usage: flash_e2e.py PROGRAM CASE [--shots DIR]
+Usage: flash_e2e.py PROGRAM CASE [--shots DIR] [--kernel-drive FOLDER]
 Runs itself inside a private D-Bus session (dbus-run-session) for AT-SPI.
 """
 
 import argparse
 import ctypes
 import ctypes.util
+import importlib
 import os
 import random
 import shutil
@@ -39,17 +48,26 @@ MAIN_CAPTION = "^Korvane  Flash utility   V1.015 QVX-5500 \\[VQ8E10\\]$"
 START_WARNING = ("\nWARNING:\n\nThis flash utility only supports Korvane QVX-5500 firmware:VQ00~VQ9Z\n\n"
                  "We recommend you close all applications in order to run this update!\n"
                  "Don't turn off the system while the flash is in progress!\n\n\nDo you wish to continue?\n")
+LOCK = ["shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch",
+        APP_NAME, "Writing new firmware to the drive; an interruption can leave it unusable", "block"]
 RESTART_QUESTION = ("\nYou have successfully completed\ninstallation! The new changes will not take effect\n"
                     "until you reboot your system. Do you want to\nreboot your system now?\n\n")
 
 CASES = {
     "ibmk": {"revision": "VQ8A", "image": 0, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n"},
+    # A VQ8A drive of the system itself (--kernel-drive): the kernel rig's drive behind the
+    # kernel's SCSI target; the restart offer is declined.
+    "kernel": {"revision": "VQ8A", "image": 0, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n"},
     # A drive newer than the carried image: the warning, answered Yes.
     "other": {"revision": "VQ1A", "image": 1, "kind": "Warning",
               "question": "\nWARNING:\n\nCurrent FW:VQ1A is newer than FW:VQ10.\n\nContinue update FW:VQ1A to FW:VQ10 ?\n"},
     "never-ready": {"revision": "VQ8A", "image": None, "question": "\nUpdate FW:VQ8A to FW:VQ8E ?\n",
                     "extra": "fault=never-ready\n"},
 }
+
+# How many times longer than usual the program may take to answer: the kernel case runs on
+# a software-emulated machine, where a start-up can take a minute.
+patience = 1.0
 
 
 class Failure(Exception):
@@ -64,7 +82,8 @@ def test_images():
 
 
 def make_program(template, out, images):
-    data = bytearray(open(template, "rb").read())
+    with open(template, "rb") as f:
+        data = bytearray(f.read())
     at = data.find(KEYWORD)
     if at < 0:
         raise Failure("no start key-word in " + template)
@@ -76,6 +95,18 @@ def make_program(template, out, images):
     with open(out, "wb") as f:
         f.write(data)
     os.chmod(out, 0o755)
+
+
+def prepare_folder(program, work, images, revision, extra=""):
+    """WORK/W2KVQ8E10.EXE carrying the images, and one virtual drive of that revision
+    (with EXTRA lines) in WORK/drives/drive1; returns both paths."""
+    flash_program = os.path.join(work, "W2KVQ8E10.EXE")
+    make_program(program, flash_program, images)
+    drive_dir = os.path.join(work, "drives", "drive1")
+    os.makedirs(drive_dir)
+    with open(os.path.join(drive_dir, "drive"), "w") as f:
+        f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s" % (revision, extra))
+    return flash_program, drive_dir
 
 
 def start_xvfb():
@@ -95,6 +126,93 @@ def start_xvfb():
         xvfb.kill()
         raise Failure("Xvfb did not start")
     return xvfb, ":" + number.decode().strip()
+
+
+class Logind:
+    """A private system bus with python-dbusmock's logind on it, for the program to use."""
+
+    MANAGER = "org.freedesktop.login1.Manager"
+
+    def __init__(self):
+        import dbus
+        from dbusmock import DBusTestCase, MOCK_IFACE
+        self.dbus = dbus
+        self.testcase = DBusTestCase
+        DBusTestCase.start_system_bus()  # sets DBUS_SYSTEM_BUS_ADDRESS
+        self.address = os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+        # Returns once the mock answers on the bus.
+        self.process, self.obj = DBusTestCase.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+        self.mock = dbus.Interface(self.obj, MOCK_IFACE)
+        self.manager = dbus.Interface(self.obj, self.MANAGER)
+
+    def inhibitors(self):
+        return [[str(field) for field in entry[:4]] for entry in self.manager.ListInhibitors()]
+
+    def calls(self, method):
+        """The arguments of each call of a manager method."""
+        return [[self.plain(a) for a in args] for _, args in self.mock.GetMethodCalls(method)]
+
+    def plain(self, value):
+        return bool(value) if isinstance(value, self.dbus.Boolean) else str(value)
+
+    def wait_until_no_lock(self, what):
+        """The mock notices a closed lock a moment after the close; it must come."""
+        deadline = time.monotonic() + 15
+        while self.inhibitors():
+            if time.monotonic() > deadline:
+                raise Failure(f"logind still holds {self.inhibitors()!r} {what}")
+            time.sleep(0.05)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+        # The library's teardown stops the bus but leaves its folder behind.
+        folder = getattr(self.testcase, "_DBusTestCase__datadir", None)
+        self.testcase.tearDownClass()
+        if folder:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def show_program_log(work):
+    """After a failure: what the program printed."""
+    try:
+        with open(os.path.join(work, "program.log")) as f:
+            sys.stderr.write("program output:\n" + f.read())
+    except OSError:
+        pass
+
+
+def run_as_test(tools, marker, prefix, shots, case, name, modules=("pyatspi",)):
+    """The frame of an end-to-end script: skipped (77) when a tool is missing; run again
+    inside a private D-Bus session (AT-SPI's bus starts from it) unless MARKER says it
+    already is, with a runtime folder of its own, since the accessibility bus puts its
+    socket there and runs side by side must not share one; then the case: 1 with the
+    failure's text, or 0."""
+    missing = [tool for tool in tools if not shutil.which(tool)]
+    for module in modules:
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            missing.append("python3-" + module)
+    if missing:
+        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
+        return 77
+    if marker not in os.environ:
+        os.environ[marker] = "1"
+        os.environ["QVX_NO_REBOOT"] = "1"
+        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix=prefix)
+        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+    if shots:
+        os.makedirs(shots, exist_ok=True)
+    try:
+        case()
+    except Failure as e:
+        print("FAIL:", e, file=sys.stderr)
+        return 1
+    finally:
+        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
+    print("PASS:", name)
+    return 0
 
 
 def fresh(node):
@@ -144,7 +262,7 @@ class Screen:
         return out
 
     def find(self, role, name=None, within=None, timeout=15.0, visible=True):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * patience
         while True:
             nodes = self.children(within) if within is not None else self.all()
             for node in nodes:
@@ -204,7 +322,7 @@ class Screen:
 
     def main_window(self):
         """The main window: a frame named by its caption (or by its object name, as some Qt versions do)."""
-        deadline = time.monotonic() + 15
+        deadline = time.monotonic() + 15 * patience
         while True:
             for node in self.all():
                 try:
@@ -264,29 +382,35 @@ def send_close_request(display, title_prefix):
     x.XCloseDisplay(dpy)
 
 
-def run_case(program, case, shots):
+def run_case(program, case, shots, kernel_drive=None):
     expect = CASES[case]
     images = test_images()
     work = tempfile.mkdtemp(prefix="flash-e2e-")
     xvfb = None
     proc = None
+    logind = None
     try:
-        flash_program = os.path.join(work, "W2KVQ8E10.EXE")
-        make_program(program, flash_program, images)
-        drive_dir = os.path.join(work, "drives", "drive1")
-        os.makedirs(drive_dir)
-        with open(os.path.join(drive_dir, "drive"), "w") as f:
-            f.write("vendor=KORVANE\nproduct=QVX-5500\nrevision=%s\naddress=1-0-0\ndisc=no\n%s"
-                    % (expect["revision"], expect.get("extra", "")))
+        drives = {}
+        if kernel_drive:
+            flash_program = os.path.join(work, "W2KVQ8E10.EXE")
+            make_program(program, flash_program, images)
+            drive_dir = kernel_drive
+        else:
+            flash_program, drive_dir = prepare_folder(program, work, images, expect["revision"],
+                                                      expect.get("extra", ""))
+            drives = {"QVX_VIRTUAL_DRIVES": os.path.join(work, "drives")}
 
+        logind = Logind()
         xvfb, display = start_xvfb()
         import pyatspi
         pyatspi.Registry.getDesktop(0)  # the accessibility bus must be up before the program starts
         screen = Screen(display, shots)
 
         env = {**os.environ, "DISPLAY": display, "QT_QPA_PLATFORM": "xcb",
-               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-               "QVX_VIRTUAL_DRIVES": os.path.join(work, "drives"), "QVX_NO_REBOOT": "1"}
+               "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "DBUS_SYSTEM_BUS_ADDRESS": logind.address,
+               "QVX_NO_REBOOT": "1", **drives}
+        if not drives:
+            env.pop("QVX_VIRTUAL_DRIVES", None)  # the system's own drives only
         log = open(os.path.join(work, "program.log"), "w+")
         proc = subprocess.Popen([flash_program], cwd=work, env=env, stdout=log, stderr=subprocess.STDOUT)
 
@@ -302,12 +426,33 @@ def run_case(program, case, shots):
 
         box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
         screen.screenshot(f"{case}-question")
+        if case in ("ibmk", "kernel"):
+            # Declined: no lock, then the same question again.
+            screen.press(box, "No")
+            deadline = time.monotonic() + 10
+            while not screen.enabled(flash_button):
+                if time.monotonic() > deadline:
+                    raise Failure("the Flash button did not come back after the declined question")
+                time.sleep(0.1)
+            if logind.calls("Inhibit"):
+                raise Failure(f"a declined flash took a lock: {logind.calls('Inhibit')!r}")
+            screen.click(flash_button)
+            box = screen.dialog(expect.get("kind", "Confirm"), expect["question"])
+        if logind.inhibitors() or logind.calls("Inhibit"):
+            raise Failure("a lock was taken before the user answered Yes")
         screen.press(box, "Yes")
 
         if case == "never-ready":
             check_never_ready(screen, display, proc, flash_button)
+            if logind.calls("Inhibit"):
+                raise Failure("a flash that never reached its first WRITE BUFFER took a lock")
             return
         box = screen.dialog("Confirm", RESTART_QUESTION, timeout=30)
+        # Taken once for the flash, and given back before the restart question came up.
+        if logind.calls("Inhibit") != [LOCK]:
+            raise Failure(f"logind was asked {logind.calls('Inhibit')!r}, expected one lock {LOCK!r}")
+        logind.wait_until_no_lock("while the restart question is up")
+        print("lock: taken once for the flash, released before the restart question")
         caption = screen.caption()
         bar = screen.find("progress bar").queryValue()
         screen.screenshot(f"{case}-completed")
@@ -318,7 +463,7 @@ def run_case(program, case, shots):
         if bar.currentValue != bar.maximumValue:
             raise Failure(f"progress bar at {bar.currentValue} of {bar.maximumValue} during the restart offer")
 
-        if case == "ibmk":
+        if case in ("ibmk", "kernel"):
             screen.press(box, "No")
         else:
             screen.press(box, "Yes")
@@ -343,8 +488,10 @@ def run_case(program, case, shots):
                 time.sleep(0.1)
             else:
                 raise Failure("the accepted restart offer neither failed nor was pretended")
+            if logind.calls("Reboot"):
+                raise Failure(f"logind was asked to reboot: {logind.calls('Reboot')!r}")
 
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + 10 * patience
         while screen.caption() != "" or not screen.enabled(flash_button):
             if time.monotonic() > deadline:
                 raise Failure(f"after the offer: status {screen.caption()!r}, button enabled "
@@ -361,16 +508,12 @@ def run_case(program, case, shots):
         print(f"{case}: the drive saved exactly test image {expect['image'] + 1} ({len(saved)} bytes)")
 
         send_close_request(display, MAIN_CAPTION)
-        if proc.wait(timeout=10) != 0:
+        if proc.wait(timeout=10 * patience) != 0:
             raise Failure("the program did not end with exit code 0")
     except Exception:
         if proc is not None and proc.poll() is None:
             proc.kill()
-        try:
-            with open(os.path.join(work, "program.log")) as f:
-                sys.stderr.write("program output:\n" + f.read())
-        except OSError:
-            pass
+        show_program_log(work)
         raise
     finally:
         if proc is not None and proc.poll() is None:
@@ -379,6 +522,8 @@ def run_case(program, case, shots):
         if xvfb is not None:
             xvfb.kill()
             xvfb.wait()
+        if logind is not None:
+            logind.stop()
         shutil.rmtree(work, ignore_errors=True)
 
 
@@ -418,38 +563,22 @@ def check_never_ready(screen, display, proc, flash_button):
 
 
 def main():
+    global patience
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--shots", help="folder for screenshots")
+    parser.add_argument("--kernel-drive", help="the kernel case: the folder where the system's drive saves")
     args = parser.parse_args()
-    missing = [tool for tool in ("Xvfb", "xdotool", "dbus-run-session", "import") if not shutil.which(tool)]
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
-        missing.append("python3-pyatspi")
-    if missing:
-        print("SKIPPED: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
-        return 77
-    if "FLASH_E2E_SESSION" not in os.environ:
-        os.environ["FLASH_E2E_SESSION"] = "1"
-        os.environ["QVX_NO_REBOOT"] = "1"
-        # A runtime folder of its own: the accessibility bus puts its socket there, and runs
-        # side by side must not share one.
-        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="flash-e2e-run-")
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
-    if args.shots:
-        os.makedirs(args.shots, exist_ok=True)
-    try:
-        run_case(os.path.abspath(args.program), args.case, args.shots)
-    except Failure as e:
-        print("FAIL:", e, file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(os.environ["XDG_RUNTIME_DIR"], ignore_errors=True)
-    print("PASS:", args.case)
-    return 0
-
+    if (args.case == "kernel") != bool(args.kernel_drive):
+        parser.error("the kernel case, and only it, takes --kernel-drive")
+    if args.case == "kernel":
+        patience = 6.0
+    return run_as_test(("Xvfb", "xdotool", "dbus-run-session", "dbus-daemon", "import"), "FLASH_E2E_SESSION",
+                       "flash-e2e-run-", args.shots,
+                       lambda: run_case(os.path.abspath(args.program), args.case, args.shots, args.kernel_drive),
+                       args.case,
+                       modules=("pyatspi", "dbusmock"))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -178,6 +179,62 @@ TEST(FlashProcedure, ASecondFlashOfTheSameDriveWorksAgain)
     EXPECT_EQ(rig.drive->openDevices(), 1);
 }
 
+// ---------------------------------------------------------------- the lock against shutdown and sleep
+
+std::string lockEvent(const char* what, std::size_t requests, std::size_t lines)
+{
+    return flashtest::RecordingInhibitor::describe(what, requests, lines);
+}
+
+TEST(FlashProcedure, HoldsTheLockFromTheFirstWriteUntilJustBeforeTheRestartQuestion)
+{
+    FlashRig rig(drive("VQ8A"));
+    rig.answer(Button::Yes);
+    rig.answer(Button::No);
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
+    // Taken after the two START STOP UNITs and the TEST UNIT READY, with the question, the
+    // busy cursor and the caption shown; given back after the closing request, with
+    // "Flash Completed." shown and the cursor back, before the restart question.
+    EXPECT_EQ(rig.inhibitor.events,
+              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 5)}));
+    EXPECT_EQ(rig.lines().at(5), kRestartQuestion);
+    EXPECT_EQ(rig.inhibitor.why, flash::kInhibitReason);
+}
+
+// Fails its nth call with an exception, as a failure on the worker thread comes out of the
+// window's waiter.
+class ThrowingWaiter : public flash::Waiter {
+public:
+    explicit ThrowingWaiter(int failing) : failing_(failing) {}
+    void runBlocking(const std::function<void()>& call) override
+    {
+        if (++calls_ == failing_)
+            throw std::runtime_error("the drive call failed");
+        call();
+    }
+    void sleep(std::chrono::milliseconds) override {}
+
+private:
+    int failing_;
+    int calls_ = 0;
+};
+
+TEST(FlashProcedure, AnExceptionMidFlashStillGivesTheLockBack)
+{
+    // The open, the port query, three requests, two pieces; the third piece throws.
+    ThrowingWaiter waiter(8);
+    RigOptions o = drive("VQ8A");
+    o.throughWaitingSystem = true;
+    o.waiter = &waiter;
+    FlashRig rig(o);
+    rig.answer(Button::Yes);
+    EXPECT_THROW(rig.run(), std::runtime_error);
+    EXPECT_EQ(rig.count(kWriteBuffer), 2);
+    EXPECT_EQ(rig.inhibitor.events,
+              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 5, 3)}));
+    EXPECT_FALSE(rig.procedure->inProgress());
+}
+
 // ---------------------------------------------------------------- revisions and the question
 
 struct QuestionCase {
@@ -203,6 +260,7 @@ TEST_P(Question, AsksWithTheRightTextAndKindAndDoesNothingOnNo)
     EXPECT_TRUE(rig.drive->requests().empty());
     EXPECT_EQ(rig.opens(), 0);
     EXPECT_EQ(rig.access.device, nullptr);
+    EXPECT_TRUE(rig.inhibitor.events.empty());
 }
 
 #define WARN(cur, carried) \
@@ -300,6 +358,7 @@ TEST(FlashProcedure, ADiscInTheDriveIsToldOnceAndNothingIsWritten)
     EXPECT_EQ(rig.opcodes(), (std::vector<std::uint8_t>{kStartStop, kStartStop, kTestUnitReady}));
     EXPECT_EQ(rig.requests.pollCounter, 0);
     EXPECT_EQ(rig.waiter.sleeps, 1);
+    EXPECT_TRUE(rig.inhibitor.events.empty());
 }
 
 TEST(FlashProcedure, ADriveThatNeverBecomesReadyIsGivenUpSilentlyAfter144Polls)
@@ -314,6 +373,7 @@ TEST(FlashProcedure, ADriveThatNeverBecomesReadyIsGivenUpSilentlyAfter144Polls)
     EXPECT_EQ(rig.count(kWriteBuffer), 0);
     EXPECT_EQ(rig.waiter.sleeps, 144);
     EXPECT_EQ(rig.waiter.slept, std::chrono::milliseconds(144 * 30));
+    EXPECT_TRUE(rig.inhibitor.events.empty());
 }
 
 // A disc test the system refuses, or that never completes, is told at once as any other
@@ -407,6 +467,10 @@ TEST_P(TransferFailure, IsToldInOrderEndsTheFlashAndSendsNoClosingRequest)
     EXPECT_EQ(rig.count(kWriteBuffer), writes); // so no closing request either
     EXPECT_EQ(rig.count(kReadBuffer), reads);
     EXPECT_EQ(rig.drive->firmwareSaves(), 0);
+    // Held through the failed piece and the box; given back at the flash's end.
+    EXPECT_EQ(rig.inhibitor.events, (std::vector<std::string>{lockEvent("taken", 3, 3),
+                                                               lockEvent("released", 3u + writes + reads,
+                                                                         expected.size())}));
 
     // The failure box came up with the bar at the failed piece; the common end puts it to 0.
     ASSERT_FALSE(rig.dialogs.snapshots.empty());
@@ -542,6 +606,7 @@ TEST(FlashProcedure, BytesTheDriveDidNotDeliverNeverPassTheCompare)
             .cursor = rig.cursor,
             .waiter = rig.waiter,
             .restartOffer = rig.offer,
+            .inhibitor = rig.inhibitor,
             .ownPath = "/opt/k/W2KVQ8E10.EXE",
             .slot1 = zeroImage ? flash::ImageSlot(zeros) : flash::ImageSlot(flashtest::ibmKImage()),
             .slot2 = flash::ImageSlot(flashtest::otherImage()),
@@ -572,6 +637,8 @@ TEST(FlashProcedure, ClosingRequestFailureSaysFlashFailAndOffersNoRestart)
     EXPECT_EQ(rig.progress.max(), 40);
     EXPECT_EQ(rig.progress.step(), 1);
     EXPECT_EQ(rig.restart.reboots, 0);
+    EXPECT_EQ(rig.inhibitor.events,
+              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 6)}));
 }
 
 TEST(FlashProcedure, ClosingRequestTimeOutIsAFailToo)

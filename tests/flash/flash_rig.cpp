@@ -17,7 +17,30 @@ std::array<std::uint8_t, flash::kImageSize> makeImage(std::uint32_t seed)
     return image;
 }
 
+// Notes its release when it goes.
+class RecordedLock : public flash::PowerLock {
+public:
+    explicit RecordedLock(std::function<void()> released) : released_(std::move(released)) {}
+    ~RecordedLock() override { released_(); }
+
+private:
+    std::function<void()> released_;
+};
+
 } // namespace
+
+std::unique_ptr<flash::PowerLock> RecordingInhibitor::hold(const std::string& reason)
+{
+    why = reason;
+    events.push_back(note_("taken"));
+    return std::make_unique<RecordedLock>([this] { events.push_back(note_("released")); });
+}
+
+std::string RecordingInhibitor::describe(const char* what, std::size_t requests, std::size_t lines)
+{
+    return std::string(what) + " after " + std::to_string(requests) + " requests, " + std::to_string(lines)
+        + " lines";
+}
 
 const std::array<std::uint8_t, flash::kImageSize>& ibmKImage()
 {
@@ -68,6 +91,7 @@ FlashRig::FlashRig(RigOptions options)
         .cursor = cursor,
         .waiter = usedWaiter,
         .restartOffer = offer,
+        .inhibitor = options.inhibitor ? *options.inhibitor : inhibitor,
         .ownPath = options.ownPath,
         .slot1 = flash::ImageSlot(ibmKImage()),
         .slot2 = flash::ImageSlot(otherImage()),

@@ -75,6 +75,22 @@ private:
     ui::UiLog& log_;
 };
 
+// Hands out locks and notes each take and release with how far the flash had come then:
+// the requests the drive had received and the lines the user had seen.
+class RecordingInhibitor : public flash::PowerInhibitor {
+public:
+    explicit RecordingInhibitor(std::function<std::string(const char* what)> note) : note_(std::move(note)) {}
+    std::unique_ptr<flash::PowerLock> hold(const std::string& why) override;
+    // The note's form: "taken after 3 requests, 3 lines".
+    static std::string describe(const char* what, std::size_t requests, std::size_t lines);
+
+    std::string why;
+    std::vector<std::string> events;
+
+private:
+    std::function<std::string(const char*)> note_;
+};
+
 // What the progress bar and the procedure showed when each dialog or box came up.
 struct Snapshot {
     std::string text;
@@ -103,12 +119,15 @@ public:
         inner_.messageBox(text, title);
     }
     std::function<bool()> inProgress;
+    std::function<void(const std::string& text)> onShow; // runs as each dialog or box comes up
     std::vector<Snapshot> snapshots;
 
 private:
     void take(const std::string& text)
     {
         snapshots.push_back({text, progress_.position(), progress_.max(), inProgress && inProgress()});
+        if (onShow)
+            onShow(text);
     }
     ui::Dialogs& inner_;
     ui::ProgressModel& progress_;
@@ -119,6 +138,7 @@ struct RigOptions {
     std::string ownPath = "/opt/korvane/W2KVQ8E10.EXE";
     bool throughWaitingSystem = false; // the drive system wrapped in WaitingDriveSystem
     flash::Waiter* waiter = nullptr;   // instead of the rig's CountingWaiter
+    flash::PowerInhibitor* inhibitor = nullptr; // instead of the rig's RecordingInhibitor
 };
 
 class FlashRig {
@@ -151,6 +171,9 @@ public:
     scsi::Requests requests{access, progress, dialogs};
     FakeRestart restart{log};
     flash::RestartOffer offer{dialogs, status, cursor, restart};
+    RecordingInhibitor inhibitor{[this](const char* what) {
+        return RecordingInhibitor::describe(what, drive->requests().size(), log.lines().size());
+    }};
     int selected = 0;
     int opensAtStart = 0;
     std::unique_ptr<flash::FlashProcedure> procedure;

@@ -67,7 +67,7 @@ struct SessionRig {
                               .drives = rig.system,
                               .progress = rig.progress,
                               .ownPath = "/usr/local/bin/W2KVQ8E10.EXE"},
-            rig.waiter, rig.restart, flash::ImageSlot(flashtest::ibmKImage()),
+            rig.waiter, rig.restart, rig.inhibitor, flash::ImageSlot(flashtest::ibmKImage()),
             flash::ImageSlot(flashtest::otherImage()));
         dialogs.window = [this] { return Seen{buttonEnabled, session->mayClose()}; };
     }

@@ -98,12 +98,16 @@ TEST(FlashWindow, TheWindowPaintsAndRefusesToCloseWhileTheDriveWorks)
     app::TMainForm form(state);
     app::QtWaiter waiter;
     flashtest::FakeRestart restart(log);
+    flashtest::RecordingInhibitor inhibitor([&drive](const char* what) {
+        return flashtest::RecordingInhibitor::describe(what, drive->requests().size(), 0);
+    });
     flash::FlashSession session(
         flash::FlashWindow{[&form] { return form.driveIndex(); },
                            [&form](bool enabled) { form.setButton("Flash", enabled); }, dialogs,
                            form.statusLine(), form.cursor()},
         flash::FlashState{state.driveTable, state.deviceAccess, *state.drives, state.progress, path.ownPath()},
-        waiter, restart, flash::ImageSlot(flashtest::ibmKImage()), flash::ImageSlot(flashtest::otherImage()));
+        waiter, restart, inhibitor, flash::ImageSlot(flashtest::ibmKImage()),
+        flash::ImageSlot(flashtest::otherImage()));
     form.flashAction = [&] { session.click(); };
     form.mayClose = [&] { return session.mayClose(); };
 
@@ -158,8 +162,12 @@ TEST(FlashWindow, TheWindowPaintsAndRefusesToCloseWhileTheDriveWorks)
     EXPECT_TRUE(closeRefused);
     EXPECT_TRUE(form.isVisible());
 
-    // Done: firmware saved, status line emptied by the declined offer, button back.
+    // Done: firmware saved, status line emptied by the declined offer, button back; the
+    // lock was held from the first WRITE BUFFER to the closing one (identification's
+    // INQUIRY came first).
     EXPECT_EQ(drive->firmwareSaves(), 1);
+    EXPECT_EQ(inhibitor.events, (std::vector<std::string>{"taken after 4 requests, 0 lines",
+                                                          "released after 37 requests, 0 lines"}));
     EXPECT_EQ(box->title().toStdString(), "");
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(bar->value(), 0);

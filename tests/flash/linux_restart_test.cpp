@@ -1,37 +1,18 @@
 #include "linux_restart.h"
 
+#include "logind_mock.h"
+#include "restart_offer.h"
+#include "scripted_ui.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 namespace {
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using flashtest::LogindMock;
+using flashtest::ScopedEnv;
 
 TEST(LinuxRestart, CapSysBootIsBit22OfTheEffectiveSet)
 {
@@ -87,6 +68,102 @@ TEST(LinuxRestart, WithoutASessionNoRightIsLookedUpOrEnabled)
     flash::LinuxRestart restart([](const std::string&) {});
     EXPECT_FALSE(restart.lookupRebootRight().ok);
     EXPECT_FALSE(restart.enableRebootRight().ok);
+}
+
+// ---------------------------------------------------------------- over a real D-Bus, with logind mocked
+
+// No CAP_SYS_BOOT, whoever runs the test (CI runs as root).
+std::string unprivileged() { return "CapEff:\t0000000000000000\n"; }
+
+// Lets the restart call Reboot for real: only on the mock's bus, which REQUIRE_LOGIND_MOCK
+// has made sure is the one the code connects to.
+struct RealReboot {
+    ScopedEnv noSafety{"QVX_NO_REBOOT", nullptr};
+    ScopedEnv noDrives{"QVX_VIRTUAL_DRIVES", nullptr};
+};
+
+// The restart offer answered Yes, with the Linux restart on the mock's bus.
+struct Offer {
+    explicit Offer(std::function<std::string()> procStatus = unprivileged)
+        : restart([this](const std::string& text) { said += text + "\n"; }, std::move(procStatus))
+    {
+        dialogs.answer(ui::Button::Yes);
+    }
+    flash::RestartOutcome run() { return offer.run(); }
+    // What the user sees of an offer that ends in the box.
+    static std::vector<std::string> endingIn(const std::string& box)
+    {
+        return {std::string("dialog Confirm: ") + flash::kRestartQuestion, box, "caption: "};
+    }
+
+    std::string said;
+    ui::UiLog log;
+    ui::ScriptedDialogs dialogs{log};
+    ui::RecordingStatusLine status{log};
+    ui::RecordingCursor cursor{log};
+    flash::LinuxRestart restart;
+    flash::RestartOffer offer{dialogs, status, cursor, restart};
+};
+
+TEST(LinuxRestart, CanRebootYesLeadsToExactlyOneRebootWithoutInteraction)
+{
+    LogindMock mock;
+    REQUIRE_LOGIND_MOCK(mock);
+    const RealReboot real;
+
+    Offer offer;
+    EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
+    EXPECT_EQ(mock.calls("CanReboot").size(), 1u);
+    const auto reboots = mock.calls("Reboot");
+    ASSERT_EQ(reboots.size(), 1u);
+    EXPECT_EQ(reboots[0], QVariantList{false}); // no interactive authentication
+    EXPECT_EQ(offer.said, "");
+    EXPECT_EQ(offer.status.caption(), "");
+}
+
+TEST(LinuxRestart, WithoutTheRightFromLogindTheOfferEndsInTheMissingRightBox)
+{
+    LogindMock mock;
+    REQUIRE_LOGIND_MOCK(mock);
+    const RealReboot real;
+    for (const std::string answer : {"no", "challenge", "na"}) {
+        SCOPED_TRACE(answer);
+        mock.replaceMethod("CanReboot", "", "s", ("ret = '" + answer + "'").c_str());
+        Offer offer;
+        EXPECT_EQ(offer.run(), flash::RestartOutcome::EnableFailed);
+        EXPECT_EQ(offer.log.lines(), offer.endingIn("box AdjustTokenPrivileges() failed: Exit Error"));
+        EXPECT_EQ(offer.said, "restart: not allowed to reboot: CanReboot answered \"" + answer + "\"\n");
+    }
+    EXPECT_TRUE(mock.calls("Reboot").empty());
+}
+
+TEST(LinuxRestart, WithoutLogindOnTheBusTheOfferEndsInTheLookupBox)
+{
+    LogindMock mock(LogindMock::Start::BusOnly);
+    REQUIRE_LOGIND_MOCK(mock);
+    Offer offer;
+    EXPECT_EQ(offer.run(), flash::RestartOutcome::LookupFailed);
+    EXPECT_EQ(offer.log.lines(), offer.endingIn("box LookupPrivilegeValue() failed: Exit Error"));
+    EXPECT_EQ(offer.said, "restart: org.freedesktop.login1 is not on the system bus\n");
+}
+
+TEST(LinuxRestart, ARebootThatLogindRefusesIsWrittenToStandardError)
+{
+    LogindMock mock;
+    REQUIRE_LOGIND_MOCK(mock);
+    const RealReboot real;
+    mock.replaceMethod("Reboot", "b", "",
+                       "raise dbus.exceptions.DBusException('Interactive authentication required.', "
+                       "name='org.freedesktop.DBus.Error.InteractiveAuthorizationRequired')");
+    flash::LinuxRestart restart({}, unprivileged);
+    ASSERT_TRUE(restart.openSession().ok);
+    ASSERT_TRUE(restart.lookupRebootRight().ok);
+    ASSERT_TRUE(restart.enableRebootRight().ok);
+    testing::internal::CaptureStderr();
+    restart.reboot();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "restart: Reboot refused: Interactive authentication required.\n");
+    EXPECT_EQ(mock.calls("Reboot").size(), 1u);
 }
 
 } // namespace

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
 # The real-kernel rig: boots Debian's own kernel under QEMU (software emulation) with three
 # emulated SCSI CD-ROM drives on a virtio-scsi bus, and runs the rig's guest program
-# (tests/kernel/rig_guest.cpp) inside it against them.
+# (tests/kernel/rig_guest.cpp) inside it against them. Then the guest serves the drive
+# model itself behind the kernel's SCSI target (TCMU backstores on a loopback host, the
+# handler tests/kernel/tcmu_handler.cpp) and runs the flash through those drives.
 #
-#   run-rig.sh GUEST_PROGRAM [CACHE_DIR]
+#   run-rig.sh GUEST_PROGRAM [CACHE_DIR] [WINDOW_PROGRAM]
 #
+# The handler is the program qvx_tcmu_handler beside GUEST_PROGRAM. With WINDOW_PROGRAM (the
+# built program) and Xvfb, xdotool, ImageMagick and python3-pyatspi on this machine, the
+# guest also runs WINDOW_PROGRAM under Xvfb and flashes through its window
+# (tests/e2e/flash_e2e.py, case "kernel"): this machine's root is shared with the guest
+# read-only for Qt, Xvfb and Python, and the guest runs the two there (chroot) against its
+# own kernel's drives.
+# QVX_RIG_SHOTS=DIR keeps that run's screenshots in DIR.
 # Everything comes from Debian's package archive: qemu-system-x86, busybox-static,
 # genisoimage and cpio are installed when missing; the kernel package is fetched with
 # `apt-get download` and unpacked with `dpkg -x` into CACHE_DIR (default .cache/kernel of
@@ -18,12 +27,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 project=$(cd "$here/../.." && pwd)
 guest=${1:?usage: run-rig.sh GUEST_PROGRAM [CACHE_DIR]}
 cache=${2:-$project/.cache/kernel}
-boot_timeout=${QVX_RIG_TIMEOUT:-240}
+window_program=${3:-}
+boot_timeout=${QVX_RIG_TIMEOUT:-360}
 
 say() { echo "rig: $*"; }
 skip() { echo "SKIPPED: $*"; exit "$skip_code"; }
 
 [ -x "$guest" ] || { say "no guest program at $guest"; exit 1; }
+handler=$(dirname "$guest")/qvx_tcmu_handler
+[ -x "$handler" ] || { say "no handler program at $handler"; exit 1; }
 
 # -- host tools ------------------------------------------------------------------------
 declare -A tool_package=(
@@ -116,7 +128,14 @@ place() {
   for dep in $(module_depends "$1"); do place "${dep//-/_}"; done
   order+=("$1")
 }
-for m in virtio_pci virtio_scsi sr_mod sg isofs; do place "$m"; done
+# Then the SCSI target: configfs, uio and the CRC the target core asks the crypto API for
+# (by name, so no "depends=" names it) before the target core, its user backstore and the
+# loopback host.
+for m in virtio_pci virtio_scsi sr_mod sg isofs \
+         configfs uio crct10dif_common crct10dif_generic crc_t10dif \
+         target_core_mod target_core_user tcm_loop 9pnet_virtio 9p; do
+  place "$m"
+done
 for m in "${order[@]}"; do
   file=${module_file[$m]}
   case "$file" in
@@ -128,16 +147,46 @@ for m in "${order[@]}"; do
 done
 printf '%s\n' "${order[@]}" > "$initrd_root/modules/order"
 
-# The guest program and the shared libraries it loads.
-cp "$guest" "$initrd_root/rig/guest"
-for lib in $(ldd "$guest" | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1 }'); do
-  mkdir -p "$initrd_root$(dirname "$lib")"
-  cp -L "$lib" "$initrd_root$lib"
-done
-# The loader must sit at the path the program names.
-interp=$(ldd "$guest" | awk '/ld-linux/ { print ($3 ~ /^\// ? $3 : $1) }' | head -n 1)
-mkdir -p "$initrd_root$(dirname "$interp")"
-[ -e "$initrd_root$interp" ] || cp -L "$interp" "$initrd_root$interp"
+# The guest program, the handler and the shared libraries they load.
+place_program() {
+  cp "$1" "$initrd_root/rig/$2"
+  local lib interp
+  for lib in $(ldd "$1" | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1 }'); do
+    mkdir -p "$initrd_root$(dirname "$lib")"
+    cp -L "$lib" "$initrd_root$lib"
+  done
+  # The loader must sit at the path the program names.
+  interp=$(ldd "$1" | awk '/ld-linux/ { print ($3 ~ /^\// ? $3 : $1) }' | head -n 1)
+  mkdir -p "$initrd_root$(dirname "$interp")"
+  [ -e "$initrd_root$interp" ] || cp -L "$interp" "$initrd_root$interp"
+}
+place_program "$guest" guest
+place_program "$handler" qvx_tcmu_handler
+
+# -- the window, if it can be had --------------------------------------------------------
+window_args=()
+window_append=""
+memory=512
+if [ -n "$window_program" ]; then
+  window_missing=()
+  for tool in Xvfb xdotool import dbus-run-session /usr/bin/python3; do
+    command -v "$tool" >/dev/null 2>&1 || window_missing+=("$tool")
+  done
+  [ -d /usr/lib/python3/dist-packages/pyatspi ] || window_missing+=(python3-pyatspi)
+  if [ ${#window_missing[@]} -gt 0 ]; then
+    say "no window run: missing ${window_missing[*]} (scripts/install-deps.sh installs them)"
+  else
+    memory=2048
+    window_args=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
+      -virtfs "local,path=$work/out,mount_tag=rigout,security_model=none")
+    window_append=" qvx_window=1"
+    # The program and the driver go in the initramfs: the guest hides the host's /tmp
+    # (and /run) behind its own, where a checkout may well live.
+    mkdir -p "$work/out" "$initrd_root/rig/window"
+    cp "$window_program" "$initrd_root/rig/window/W2KVQXXXX.EXE"
+    cp "$project/tests/e2e/flash_e2e.py" "$initrd_root/rig/window/"
+  fi
+fi
 
 cp "$here/guest-init.sh" "$initrd_root/init"
 chmod 755 "$initrd_root/init"
@@ -150,13 +199,16 @@ genisoimage -quiet -V QVXRIG -o "$work/disc1.iso" "$work/disc"
 cp "$work/disc1.iso" "$work/disc2.iso"
 
 # -- boot ------------------------------------------------------------------------------
+# no_timer_check: under software emulation on a busy host the kernel's check of the timer
+# interrupt can miss its ticks and end the boot with "IO-APIC + timer doesn't work".
 say "booting (software emulation, at most ${boot_timeout}s)"
 log="$work/console.log"
 set +e
 timeout --kill-after=10 "$boot_timeout" qemu-system-x86_64 \
-  -nographic -no-reboot -accel tcg -m 512 -smp 1 -nic none \
+  -nographic -no-reboot -accel tcg -m "$memory" -smp 1 -nic none \
   -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init" \
+  -append "console=ttyS0 panic=-1 loglevel=4 no_timer_check rdinit=/init$window_append" \
+  "${window_args[@]}" \
   -device virtio-scsi-pci,id=scsi0 \
   -drive if=none,id=cd0,media=cdrom \
   -device scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=KORVANE,product=QVX-5500,ver=VQ8E \
@@ -168,6 +220,10 @@ timeout --kill-after=10 "$boot_timeout" qemu-system-x86_64 \
 qemu_status=$?
 set -e
 tr -d '\r' < "$log"
+if [ -n "${QVX_RIG_SHOTS:-}" ] && [ -d "$work/out" ]; then
+  mkdir -p "$QVX_RIG_SHOTS"
+  cp -r "$work/out/." "$QVX_RIG_SHOTS/" 2>/dev/null || true
+fi
 
 result=$(tr -d '\r' < "$log" | sed -n 's/^QVX-RIG-RESULT \([0-9][0-9]*\)$/\1/p' | tail -n 1)
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then

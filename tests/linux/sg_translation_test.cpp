@@ -350,7 +350,7 @@ TEST_F(SgCompletion, HostErrorsAreTransportFailuresNeverGood)
     prepare(0);
     Completion c;
     c.hostStatus = host::kTimeOut;
-    EXPECT_EQ(complete(c).detail, "timed out");
+    EXPECT_EQ(complete(c).detail, "timed out (host status 0x03)");
     c.hostStatus = host::kError;
     EXPECT_EQ(complete(c).detail, "host status 0x07");
 }
@@ -375,7 +375,7 @@ TEST_F(SgCompletion, DriverErrorsAreTransportFailures)
     CallResult r = complete(c);
     EXPECT_EQ(r.outcome, Outcome::Transport);
     EXPECT_EQ(r.error, ETIMEDOUT);
-    EXPECT_EQ(r.detail, "timed out");
+    EXPECT_EQ(r.detail, "timed out (driver status 0x06)");
 
     c.driverStatus = driver::kError;
     r = complete(c);

@@ -272,6 +272,46 @@ TEST(VirtualDrive, TimeOutShortAndCorruptReads)
     EXPECT_TRUE(std::equal(piece.begin(), piece.end(), drive->downloadBuffer().begin()));
 }
 
+// Bare commands, as a SCSI target hands them on: the transport's direction and data
+// length count, not the CDB's; faults count them with the record requests.
+TEST(VirtualDrive, BareCommandsFlashAndTakeFaults)
+{
+    auto drive = std::make_shared<VirtualDrive>();
+    drive->addFault(Fault::corruptRead(2, 7, op::kReadBuffer));
+    drive->addFault(Fault::timeOut(3, op::kWriteBuffer));
+    Bytes piece(16384, 0x5A);
+    EXPECT_EQ(drive->command(writeBufferCdb(0, 16384, 0), DataDirection::ToDrive, piece).transferred, 16384u);
+    auto device = openDrive(drive);
+    Bytes back(16384, 0);
+    EXPECT_EQ(direct(*device, readBufferCdb(0, 16384), 1, back).result.outcome, Outcome::Good); // READ BUFFER 1
+
+    CommandAnswer a = drive->command(readBufferCdb(0, 16384), DataDirection::FromDrive, back);
+    EXPECT_EQ(a.transferred, 16384u);
+    EXPECT_EQ(back[7], 0x5A ^ 0xFF);
+    // No direction: no data moves, whatever the block; READ BUFFER then has nowhere to go.
+    a = drive->command(readBufferCdb(0, 16384), DataDirection::None, back);
+    EXPECT_EQ(a.sense, (SenseTriple{0x05, 0x24, 0x00}));
+    // A piece of another length than its CDB says is refused, and nothing is saved.
+    a = drive->command(writeBufferCdb(0, 16384, 0), DataDirection::ToDrive, std::span(piece).first(512));
+    EXPECT_EQ(a.sense, (SenseTriple{0x05, 0x24, 0x00}));
+    EXPECT_EQ(drive->command(writeBufferCdb(16384, 16384, 0), DataDirection::ToDrive, piece).fate,
+              CommandAnswer::Fate::TimedOut);
+
+    // The closing request: length field 1, no data, no direction.
+    a = drive->command(writeBufferCdb(39, 1, 0x80), DataDirection::None, piece);
+    EXPECT_EQ(a.fate, CommandAnswer::Fate::Answered);
+    EXPECT_EQ(a.status, 0);
+    ASSERT_EQ(drive->firmwareSaves(), 1);
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), drive->firmware().begin()));
+    EXPECT_EQ(drive->firmware()[16384], 0xFF);
+    EXPECT_EQ(drive->requests().back().header.dataTransferLength, 0u);
+    EXPECT_EQ(drive->requests().size(), 7u);
+
+    drive->vanish();
+    EXPECT_EQ(drive->command(inquiryCdb(), DataDirection::FromDrive, back).fate,
+              CommandAnswer::Fate::Vanished);
+}
+
 TEST(VirtualDrive, VanishedDriveFailsEveryCallAndEveryOpen)
 {
     auto drive = std::make_shared<VirtualDrive>();

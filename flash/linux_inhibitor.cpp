@@ -1,0 +1,71 @@
+#include "linux_inhibitor.h"
+
+#include "logind_bus.h"
+
+#include <QDBusUnixFileDescriptor>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+namespace flash {
+namespace {
+
+// The descriptor logind handed out; closing it ends the lock.
+class DescriptorLock : public PowerLock {
+public:
+    explicit DescriptorLock(int fd) : fd_(fd) {}
+    ~DescriptorLock() override { ::close(fd_); }
+    DescriptorLock(const DescriptorLock&) = delete;
+    DescriptorLock& operator=(const DescriptorLock&) = delete;
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+LogindInhibitor::LogindInhibitor(std::string who, std::function<void(const std::string&)> say)
+    : who_(std::move(who)), say_(std::move(say))
+{
+    if (!say_)
+        say_ = [](const std::string& text) { std::cerr << text << '\n'; };
+}
+
+std::unique_ptr<PowerLock> LogindInhibitor::hold(const std::string& why)
+{
+    const std::string refused = "flash: going on without a lock against shutdown and sleep: ";
+    logind::SystemBus bus;
+    if (!bus.connected()) {
+        say_(refused + "no system bus: " + bus.error());
+        return nullptr;
+    }
+    const QDBusMessage reply = bus.callManager(
+        "Inhibit",
+        {QString::fromLatin1(kInhibitWhat), QString::fromStdString(who_), QString::fromStdString(why),
+         QString::fromLatin1(kInhibitMode)},
+        kInhibitTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        say_(refused + "logind's Inhibit failed: " + logind::errorText(reply));
+        return nullptr;
+    }
+    const QDBusUnixFileDescriptor descriptor =
+        reply.arguments().isEmpty() ? QDBusUnixFileDescriptor()
+                                    : reply.arguments().first().value<QDBusUnixFileDescriptor>();
+    if (!descriptor.isValid()) {
+        say_(refused + "logind's Inhibit gave no file descriptor");
+        return nullptr;
+    }
+    // A copy of its own that no started program inherits; Qt's closes with the reply.
+    const int fd = ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) {
+        say_(refused + "cannot keep logind's file descriptor: " + std::strerror(errno));
+        return nullptr;
+    }
+    return std::make_unique<DescriptorLock>(fd);
+}
+
+} // namespace flash

@@ -227,6 +227,7 @@ void BM_FlashWindowEventLoopHoldUp(benchmark::State& state)
 {
     Answers dialogs;
     NoRestart restartSystem;
+    NoLock noLock;
     app::ProgramState programState;
     scsi::VirtualDriveConfig config;
     config.revision = "VQ8A";
@@ -257,7 +258,7 @@ void BM_FlashWindowEventLoopHoldUp(benchmark::State& state)
                            form.statusLine(), form.cursor()},
         flash::FlashState{programState.driveTable, programState.deviceAccess, *programState.drives,
                           programState.progress, "/opt/korvane/W2KVQ8E10.EXE"},
-        waiter, restartSystem, flash::ImageSlot(image()), flash::ImageSlot(image()));
+        waiter, restartSystem, noLock, flash::ImageSlot(image()), flash::ImageSlot(image()));
     flash::FlashOutcome outcome = flash::FlashOutcome::NoDrive;
     form.flashAction = [&] { outcome = session.click().outcome; };
     form.show();

@@ -66,6 +66,15 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
+  if [ -s "$WORK/program.log" ]; then
+    echo "--- the last lines the programs wrote ($WORK/program.log):" >&2
+    tail -n 40 "$WORK/program.log" >&2
+  fi
+  if [ -n "${APP_PID:-}" ] && ! kill -0 "$APP_PID" 2>/dev/null; then
+    local rc=0
+    wait "$APP_PID" 2>/dev/null || rc=$?
+    echo "--- the program had already ended, exit status $rc" >&2
+  fi
   [ -n "${DISPLAY:-}" ] && [ "$interactive" -eq 0 ] && shot "failure" >/dev/null 2>&1 || true
   exit 1
 }
@@ -179,7 +188,9 @@ flash_line() {
   local index=$1 current=$2 new=$3
   $UI pick-drive "$FLASH_TITLE" "$index" | sed 's/^/     /'
   $UI click "$FLASH_TITLE" "push button" Flash
-  step "pressed Flash for line $index: $($UI wait-dialog "FW:$current to FW:$new" Yes)"
+  local seen
+  seen=$($UI wait-dialog "FW:$current to FW:$new" Yes) || fail "no update question for line $index"
+  step "pressed Flash for line $index: $seen"
   shot "flash-$index-question"
   $UI answer "FW:$current to FW:$new" Yes >/dev/null
   $UI wait-dialog 'successfully completed' No 120 >/dev/null || fail "no restart question after the flash"
@@ -207,7 +218,9 @@ play() {
   export QT_QPA_PLATFORM=xcb
 
   start_program W2KVQXXXX.EXE
-  step "started the template in $WORK: '$($UI wait-window "$BUILD_TITLE")'; status line: '$(status_line "$BUILD_TITLE")'"
+  local seen
+  seen=$($UI wait-window "$BUILD_TITLE") || fail "the template's window did not open"
+  step "started the template in $WORK: '$seen'; status line: '$(status_line "$BUILD_TITLE")'"
   expect_build_button disabled "Build is enabled before any pick"
   shot "build-mode"
 
@@ -229,7 +242,8 @@ play() {
   check_release || fail "the new program is not the template with the two slots filled"
 
   start_program "$RELEASE" QVX_VIRTUAL_DRIVES="$WORK/drives" QVX_NO_REBOOT=1
-  step "started $RELEASE with the virtual drives: $($UI wait-dialog 'Do you wish to continue' Yes)"
+  seen=$($UI wait-dialog 'Do you wish to continue' Yes) || fail "$RELEASE showed no start-up warning"
+  step "started $RELEASE with the virtual drives: $seen"
   shot "flash-warning"
   $UI answer 'Do you wish to continue' Yes >/dev/null
   local title

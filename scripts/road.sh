@@ -206,7 +206,9 @@ flash_line() {
 play() {
   if [ -z "${DISPLAY:-}" ]; then
     local fifo="$WORK/.displayfd"
-    Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+    # -noreset: otherwise the server resets each time its last client leaves and drops any
+    # client still connecting then (the program aborts: "could not connect to display").
+    Xvfb -noreset -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
     _pids+=($!)
     local i
     for i in $(seq 1 100); do [ -s "$fifo" ] && break; sleep 0.1; done

@@ -111,7 +111,9 @@ def prepare_folder(program, work, images, revision, extra=""):
 
 def start_xvfb():
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+    # -noreset: otherwise the server resets each time its last client leaves and drops any
+    # client still connecting then (the program aborts: "could not connect to display").
+    xvfb = subprocess.Popen(["Xvfb", "-noreset", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                              "-nolisten", "tcp", "-dpi", "96"],
                             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)

@@ -35,7 +35,9 @@ fail() {
 start_xvfb() {
   local fifo="$WORK/.displayfd"
   rm -f "$fifo"
-  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+  # -noreset: otherwise the server resets each time its last client leaves and drops any
+  # client still connecting then (the program aborts: "could not connect to display").
+  Xvfb -noreset -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
   _pids+=($!)
   local i
   for i in $(seq 1 100); do

@@ -110,7 +110,9 @@ echo "installed with $((after - before - 1)) packages it pulled in, after $(elap
 # The virtual display runs outside the tree; programs in it reach it over the abstract
 # socket, which a chroot does not hide.
 fifo=$WORK/.displayfd
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+# -noreset: otherwise the server resets each time its last client leaves and drops any
+# client still connecting then (the program aborts: "could not connect to display").
+Xvfb -noreset -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fifo" >"$WORK/xvfb.log" 2>&1 &
 _pids+=($!)
 for _ in $(seq 1 100); do [ -s "$fifo" ] && break; sleep 0.1; done
 [ -s "$fifo" ] || fail "Xvfb did not start"

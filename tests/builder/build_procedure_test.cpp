@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -315,6 +316,46 @@ TEST_F(Build, ReleaseNameThatCannotBeWrittenIsRefusedBeforeTheCopy)
     EXPECT_TRUE(fs::is_fifo(output()));
     fs::remove(output());
     expectNothingLeftBehind();
+}
+
+// Only folders refused would let both through: a write probe opens either.
+TEST_F(Build, DeviceOrFifoWithAReaderUnderTheReleaseNameIsRefused)
+{
+    if (::mknod(output().c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
+    EXPECT_TRUE(fs::is_character_file(output()));
+
+    fs::remove(output());
+    ASSERT_EQ(0, ::mkfifo(output().c_str(), 0666));
+    const int reader = ::open(output().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    log.clear();
+    EXPECT_FALSE(build());
+    ::close(reader);
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
+    EXPECT_TRUE(fs::is_fifo(output()));
+}
+
+// In a shared sticky folder another user's release may be writable by all, yet only its
+// owner may replace it: refused before the copy, not by the rename after it.
+TEST_F(Build, OthersReleaseInAStickyFolderIsRefusedBeforeTheCopy)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to leave a release of another user";
+    putTemplate(tmpl.bytes, 0644);
+    writeFile(output(), text("an older release"));
+    fs::permissions(output(), fs::perms(0666));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 01777));
+    const int code = testsupport::asNobody([&] {
+        if (build())
+            return 1;
+        return outcome.message == "Create W2KVQ8E10.EXE Fail" && bar.position() == 0 ? 0 : 2;
+    });
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(text("an older release"), readFile(output()));
+    EXPECT_EQ((std::vector<std::string>{"VQ10.BIN", "VQ8E.BIN", "W2KVQ8E10.EXE", "W2KVQXXXX.EXE"}), dir.names());
 }
 
 TEST_F(Build, ReadOnlyFileUnderTheReleaseNameIsLeftAlone)

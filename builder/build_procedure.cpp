@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -287,6 +289,20 @@ bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
     return true;
 }
 
+// The process's umask, read without changing it: umask() can only be read by setting it,
+// and another thread creating a file meanwhile would get the wrong mask.
+mode_t currentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+    const mode_t mask = ::umask(022); // no /proc: the only other way
+    ::umask(mask);
+    return mask;
+}
+
 std::string joinPath(const std::string& dir, const std::string& name)
 {
     if (dir.empty())
@@ -359,8 +375,9 @@ public:
         PendingOutput out(p_.io_);
         if (!out.create(joinPath(p_.workDir_, "." + name + ".XXXXXX")))
             return fail("Create " + name + " Fail");
-        // The new program must start like the template did.
-        if (::fchmod(out.fd(), templStat.st_mode & 0777) != 0)
+        // The new program must start like the template did, less what the umask takes
+        // away: a template writable by all must not give a program writable by all.
+        if (::fchmod(out.fd(), templStat.st_mode & 0777 & ~currentUmask()) != 0)
             return failBecause("cannot set the permissions of " + name);
 
         // The one slot buffer: it also carries the blocks of the template copy.

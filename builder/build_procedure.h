@@ -7,7 +7,8 @@
 // a broken program under the finished name and never writes through a link of that name.
 // A name the program could not be written under (a folder, a read-only file, a running
 // release, another user's file in a sticky folder) is refused with "Create <name> Fail"
-// before anything is copied.
+// before anything is copied. The new program takes the template's mode bits less the
+// umask, as a plain create would.
 #pragma once
 
 #include "file_selection.h"

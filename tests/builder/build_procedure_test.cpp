@@ -135,6 +135,16 @@ TEST_F(Build, NewProgramGetsTheTemplatesPermissionBits)
     EXPECT_EQ(fs::perms(0644), fs::status(output()).permissions());
 }
 
+TEST_F(Build, NewProgramTakesTheUmaskAsAPlainCreateWould)
+{
+    putTemplate(tmpl.bytes, 0777);
+    const mode_t saved = ::umask(027);
+    const bool ok = build();
+    ::umask(saved);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(fs::perms(0750), fs::status(output()).permissions());
+}
+
 TEST_F(Build, ProgressBarCountsTemplateBytesWithinRangeAndEndsAtZero)
 {
     const auto n = static_cast<std::int64_t>(tmpl.bytes.size());

@@ -48,6 +48,17 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeRead)
     std::filesystem::remove_all(dir);
 }
 
+// Started as `/lib64/ld-linux-x86-64.so.2 /media/cd/W2KVQ8E10.EXE`, the kernel runs the
+// loader; the program is what argv[0] names.
+TEST(LinuxPlatform, OwnPathThroughTheDynamicLoaderIsArgv0)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("ownpath-ld-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink("/lib64/ld-linux-x86-64.so.2", dir / "exe");
+    EXPECT_EQ("/media/cd/W2KVQ8E10.EXE", ProcSelfExePath("/media/cd/W2KVQ8E10.EXE", (dir / "exe").string()).ownPath());
+    std::filesystem::remove_all(dir);
+}
+
 // Without /proc: a template started from PATH is named by the folder that holds it, not
 // by the current directory, which is where the firmware files are.
 TEST(LinuxPlatform, OwnPathWithoutTheLinkIsArgv0AsTheShellFoundIt)

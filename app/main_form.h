@@ -73,7 +73,9 @@ public:
     void setCaption(const std::string& text) override;
     std::string caption() const override;
 
-    // Reads the directories again (the build writes a new program next to the lists).
+    // Fills both lists from their directories and masks; called when start-up sets the
+    // masks. Nothing reads them again after a build: a new program (W2K*.EXE) matches
+    // neither mask.
     void refreshFileLists();
 
 public slots:

@@ -12,6 +12,10 @@ packages=(
   umockdev libumockdev-dev
   weston qt6-wayland
   dpkg-dev lintian appstream desktop-file-utils debootstrap
+  # Tools the tests call, by the packages that give them (a minimal tree may lack them):
+  # mount and umount (the fresh-install check), awk (e2e, kernel rig), strip (packaging),
+  # xz and zstd (the kernel rig unpacks the kernel's modules).
+  mount mawk binutils xz-utils zstd
   "$@"
 )
 

@@ -72,6 +72,8 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 {
     state_.deviceAccess.reset();
     setObjectName(QStringLiteral("MainForm"));
+    // The window has a fixed size: it asks the window manager for no maximize button.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     static const bool accessibleAsWindow = (QAccessible::installFactory(&formAccessible), true);
     (void)accessibleAsWindow;
 

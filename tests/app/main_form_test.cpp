@@ -158,7 +158,6 @@ TEST_F(MainForm, ButtonIsEnabledOnceBothListsHaveAPickAndStaysEnabled)
     EXPECT_GE(form.width(), child<QLabel>(form, "SelectLabel2")->geometry().right());
 }
 
-// The desktop's font is wider than the form's: the picked names' label still ends inside the form.
 TEST_F(MainForm, SecondLabelStaysInsideTheFormWithItsWholeText)
 {
     TMainForm form(state);
@@ -223,18 +222,7 @@ TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
         EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QLatin1Char('i')), metrics.horizontalAdvance(c)) << c.toLatin1();
     EXPECT_TRUE(form.font().bold());
     EXPECT_FALSE(combo->font().bold());
-}
-
-TEST_F(MainForm, TheDriveListsToolTipAndDescriptionNameTheCurrentLine)
-{
-    dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E", "1-1-0 E: KORVANE QVX-5500        VQ10"};
-    found.nodes = {"/dev/sr0", "/dev/sr1"};
-    found.selection = 0;
-    TMainForm form(state);
-    form.FormCreate(env(), kFinishedSlot, kMarker);
-    auto* combo = child<QComboBox>(form, "ComboBox1");
-    combo->setCurrentIndex(1);
+    combo->setCurrentIndex(1); // the tool tip and the description follow the line
     EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->toolTip());
     EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->accessibleDescription());
 }
@@ -323,11 +311,7 @@ TEST_F(MainForm, ButtonRunsTheFlashInFlashMode)
 
 TEST_F(MainForm, EnterOrSpaceOnTheFocusedButtonPressesIt)
 {
-    dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
-    found.selection = 0;
     TMainForm form(state);
-    form.FormCreate(env(), kFinishedSlot, kMarker);
     int flashes = 0;
     form.flashAction = [&] { ++flashes; };
     auto* button = child<QPushButton>(form, "FlashButton");
@@ -337,21 +321,14 @@ TEST_F(MainForm, EnterOrSpaceOnTheFocusedButtonPressesIt)
     EXPECT_EQ(3, flashes);
 }
 
-// The button is disabled while a flash runs, and its focus passes on to the drive list.
+// A flash disables the button, which passes its focus on; the update question answered No.
 TEST_F(MainForm, ButtonHasTheFocusAgainAfterAFlashThatItStarted)
 {
-    dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
-    found.selection = 0;
     TMainForm form(state);
-    form.FormCreate(env(), kFinishedSlot, kMarker);
     form.show();
     auto* button = child<QPushButton>(form, "FlashButton");
     button->setFocus();
-    form.flashAction = [&] {
-        form.setButton("Flash", false);
-        form.setButton("Flash", true); // the update question answered No
-    };
+    form.flashAction = [&] { form.setButton("Flash", false); form.setButton("Flash", true); };
     QTest::keyClick(button, Qt::Key_Space);
     EXPECT_EQ(button, form.focusWidget());
 }

@@ -8,6 +8,7 @@
 #include "startup.h"
 #include "ui_ports.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -85,10 +86,13 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    int px(int formPixels) const; // form pixels (120 per inch) on this screen
+    void showDriveNode();
     void place(QWidget* w, int left, int top, int width, int height);
-    void fitLabel(QLabel* label);
+    void fitLabel(QLabel* label, int rightEdge);
     void autoSize();
     void fillList(QListWidget* list, const std::string& directory, const std::string& mask);
     void showProgress();
@@ -97,6 +101,8 @@ private:
     QtBusyCursor cursor_;
     double scale_ = 1.0;
     std::string dir1_, dir2_, mask1_, mask2_;
+    bool focusGivenAway_ = false;
+    QPointer<QWidget> focusTakenBy_;
 
     QLabel* SelectLabel = nullptr;
     QLabel* SelectLabel2 = nullptr;

@@ -250,6 +250,7 @@ const std::string kTcmuF = "0-1-2 F: KORVANE QVX-7000        VQ8E";
 const std::string kTcmuProgram = "/rig/W2KVQ8E12.EXE";
 const std::string kHandlerLog = "/tmp/tcmu.log";
 const std::string kTrace = "/sys/kernel/tracing";
+constexpr const char* kClaimEnd = "qvx claim released ";
 const std::string kClosingCdb = "cdb=3B 05 01 00 00 27 00 00 01 80";
 
 std::string readText(const std::string& path)
@@ -317,8 +318,9 @@ struct Call {
 
 class RecordingDevice : public Device {
 public:
-    RecordingDevice(std::unique_ptr<Device> inner, char letter, std::vector<Call>& calls)
-        : inner_(std::move(inner)), letter_(letter), calls_(calls)
+    RecordingDevice(std::unique_ptr<Device> inner, char letter, std::vector<Call>& calls,
+                    bool holdClaim)
+        : inner_(std::move(inner)), letter_(letter), calls_(calls), holdClaim_(holdClaim)
     {
     }
     CallResult passThrough(std::uint32_t controlCode, std::span<std::uint8_t> record,
@@ -339,24 +341,38 @@ public:
     {
         return inner_->queryInquiryData(out);
     }
+    // Marks in the kernel's trace where the flash let go of the drive; with holdClaim, first
+    // keeps the claim for 1 s more (a flash here is over within one polling period).
+    void releaseClaim() override
+    {
+        if (holdClaim_)
+            ::usleep(1000000);
+        writeText(kTrace + "/trace_marker", std::string(kClaimEnd) + letter_);
+        inner_->releaseClaim();
+    }
 
 private:
     std::unique_ptr<Device> inner_;
     char letter_;
     std::vector<Call>& calls_;
+    bool holdClaim_;
 };
 
 // The Linux drive system, its devices recording every call; unclaimed opens a flash's
-// device without the exclusive claim (to see what the claim keeps away).
+// device without the exclusive claim (to see what the claim keeps away); holdClaim makes the
+// flash's end keep the claim for 1 s more.
 class RecordingDrives : public DriveSystem {
 public:
-    explicit RecordingDrives(bool unclaimed = false) : unclaimed_(unclaimed) {}
+    explicit RecordingDrives(bool unclaimed = false, bool holdClaim = false)
+        : unclaimed_(unclaimed), holdClaim_(holdClaim)
+    {
+    }
     std::vector<DriveRoot> driveRoots() override { return inner_->driveRoots(); }
     OpenResult open(char letter, OpenMode mode) override
     {
         OpenResult r = inner_->open(letter, unclaimed_ ? OpenMode::Identify : mode);
         if (r.device)
-            r.device = std::make_unique<RecordingDevice>(std::move(r.device), letter, calls);
+            r.device = std::make_unique<RecordingDevice>(std::move(r.device), letter, calls, holdClaim_);
         return r;
     }
     std::vector<Call> calls;
@@ -364,6 +380,7 @@ public:
 private:
     std::unique_ptr<DriveSystem> inner_ = sg::makeLinuxDriveSystem();
     bool unclaimed_;
+    bool holdClaim_;
 };
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes)
@@ -565,20 +582,27 @@ void runKernelCase(const KernelCase& c)
     }
 }
 
-// The kernel's own commands to a drive while a flash works on it and for 1 s after (the
-// program keeps the device open), with the flash's exclusive claim and without it.
+// The kernel's own commands to a drive while a flash works on it (its end held back 1 s) and
+// for 1 s after, with the flash's exclusive claim and without it. The claim keeps the
+// kernel's media polling away until the flash ends; then the flash lets go of it and the
+// kernel polls the drive again.
 void runKernelPolling()
 {
     const sg::OpticalDrive d = driveOf('D');
     const std::string poll = "/sys/block/" + d.blockName + "/events_poll_msecs";
+    char address[80];
+    std::snprintf(address, sizeof address, "host_no=%d channel=%d id=%d lun=%d ", d.host, d.channel,
+                  d.target, d.lun);
     static const std::vector<std::uint8_t> ibmK = image(29);
-    std::size_t afterFirstPiece[2] = {0, 0};
+    std::size_t duringFlash[2] = {0, 0};
+    std::size_t afterFlash[2] = {0, 0};
+    bool marked[2] = {false, false};
     for (const bool unclaimed : {false, true}) {
         armDrives({});
         check(writeText(poll, "100"), "media polling every 100 ms");
         writeText(kTrace + "/trace", "");
         Machine m;
-        auto recording = std::make_unique<RecordingDrives>(unclaimed);
+        auto recording = std::make_unique<RecordingDrives>(unclaimed, true);
         RecordingDrives& calls = *recording;
         m.drives = std::move(recording);
         User user;
@@ -590,14 +614,11 @@ void runKernelPolling()
                      flash::ImageSlot(ibmK.data(), flash::kImageSize));
         check(report.outcome == flash::FlashOutcome::Completed, "the flash completes");
         ::usleep(1000000);
-        const std::vector<std::string> trace = traceOf(d);
+        const std::vector<std::string> trace = linesOf(readText(kTrace + "/trace"));
         writeText(poll, "0");
 
         // Every command the trace saw less those the program sent, by operation code.
         std::map<int, long> kernel;
-        for (const std::string& line : trace)
-            if (line.find("scsi_dispatch_cmd_start") != std::string::npos)
-                ++kernel[tracedOpcode(line)];
         std::size_t programAfter = 0;
         bool pieces = false;
         for (const Call& c : calls.calls) {
@@ -607,15 +628,26 @@ void runKernelPolling()
             pieces = pieces || (!c.cdb.empty() && c.cdb[0] == 0x3B);
             programAfter += pieces ? 1 : 0;
         }
-        std::size_t dispatchedAfter = 0;
+        // Dispatched from the first image piece to the flash's end, and after its end (the
+        // program sends nothing then).
+        std::size_t dispatchedDuring = 0;
         pieces = false;
         for (const std::string& line : trace) {
-            if (line.find("scsi_dispatch_cmd_start") == std::string::npos)
+            if (line.find(std::string(kClaimEnd) + 'D') != std::string::npos) {
+                marked[unclaimed] = true;
                 continue;
+            }
+            if (line.find(address) == std::string::npos
+                || line.find("scsi_dispatch_cmd_start") == std::string::npos)
+                continue;
+            ++kernel[tracedOpcode(line)];
             pieces = pieces || tracedOpcode(line) == 0x3B;
-            dispatchedAfter += pieces ? 1 : 0;
+            if (marked[unclaimed])
+                ++afterFlash[unclaimed];
+            else
+                dispatchedDuring += pieces ? 1 : 0;
         }
-        afterFirstPiece[unclaimed] = dispatchedAfter - std::min(dispatchedAfter, programAfter);
+        duringFlash[unclaimed] = dispatchedDuring - std::min(dispatchedDuring, programAfter);
         std::string byOpcode;
         long total = 0;
         for (const auto& [opcode, count] : kernel) {
@@ -626,13 +658,15 @@ void runKernelPolling()
             byOpcode += b;
             total += count;
         }
-        std::printf("RIG kernel's own commands to D, %s: %ld in all (%s ), %zu after the first "
-                    "image piece\n",
+        std::printf("RIG kernel's own commands to D, %s: %ld in all (%s ), %zu from the first "
+                    "image piece to the flash's end, %zu in the 1 s after it\n",
                     unclaimed ? "unclaimed" : "claimed", total, byOpcode.c_str(),
-                    afterFirstPiece[unclaimed]);
+                    duringFlash[unclaimed], afterFlash[unclaimed]);
     }
-    check(afterFirstPiece[0] == 0, "the claim keeps the kernel's polling away");
-    check(afterFirstPiece[1] > 0, "without the claim the kernel polls the drive");
+    check(marked[0] && marked[1], "the flash lets go of the drive when it ends");
+    check(duringFlash[0] == 0, "the claim keeps the kernel's polling away while the flash runs");
+    check(afterFlash[0] > 0, "once the flash has ended the kernel polls the drive again");
+    check(duringFlash[1] > 0, "without the claim the kernel polls the drive during the flash");
 }
 
 // The median time of one request of a 16 KiB piece at offset 0, sent count times.

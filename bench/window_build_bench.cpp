@@ -126,9 +126,11 @@ public:
     {
         loop_ = loop;
         started = false;
+        ended = false;
         barPaints = 0;
     }
     bool started = false; // the build has begun: a paint of the final caption now is this build's
+    bool ended = false;   // the final caption has been painted
     int barPaints = 0;
 
 protected:
@@ -138,10 +140,10 @@ protected:
             return false;
         if (watched == bar_)
             ++barPaints;
-        if (watched == box_ && box_->title() == QLatin1String(kFinalCaption)) {
-            // Quit once this paint has gone to the display.
+        if (watched == box_ && !ended && box_->title() == QLatin1String(kFinalCaption)) {
+            // Quit once this paint (and the bar's with it) has gone to the display.
+            ended = true;
             QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
-            loop_ = nullptr;
         }
         return false;
     }
@@ -241,6 +243,7 @@ void BM_BuildWindowVsBuilder(benchmark::State& state, const char* templateFile)
         windowMs.push_back(ms(w1 - w0));
         builderMs.push_back(ms(a1 - a0));
         barPaints.push_back(watch.barPaints);
+        watch.arm(nullptr);
     }
     const double builder = median(builderMs);
     state.counters["window_ms"] = median(windowMs);

@@ -23,6 +23,7 @@ public:
 
 class QtBusyCursor : public ui::BusyCursor {
 public:
+    QtBusyCursor();
     ~QtBusyCursor() override;
     void setBusy(bool busy) override;
     bool busy() const { return busy_; }

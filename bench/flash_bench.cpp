@@ -8,6 +8,7 @@
 #include "restart_offer.h"
 
 #include "drive_search.h"
+#include "flash_application.h"
 #include "linux_platform.h"
 #include "main_form.h"
 #include "qt_waiter.h"
@@ -333,11 +334,11 @@ BENCHMARK(BM_FlashWindowEventLoopHoldUp)->Unit(benchmark::kMillisecond)->Iterati
 
 } // namespace
 
-// The window needs an application; without a display it draws offscreen.
+// The window needs the program's application object; without a display it draws offscreen.
 int main(int argc, char** argv)
 {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
+    app::FlashApplication application(argc, argv);
     return runBenchmarks(argc, argv);
 }

@@ -16,6 +16,7 @@
 #include "build_procedure.h"
 
 #include "drive_search.h"
+#include "flash_application.h"
 #include "linux_platform.h"
 #include "main_form.h"
 
@@ -260,11 +261,11 @@ BENCHMARK_CAPTURE(BM_BuildWindowVsBuilder, unstripped, UNSTRIPPED_TEMPLATE)
 
 } // namespace
 
-// The window needs an application; without a display it draws offscreen.
+// The window needs the program's application object; without a display it draws offscreen.
 int main(int argc, char** argv)
 {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
+    app::FlashApplication application(argc, argv);
     return runBenchmarks(argc, argv);
 }

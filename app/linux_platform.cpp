@@ -1,5 +1,7 @@
 #include "linux_platform.h"
 
+#include <link.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -83,12 +85,34 @@ std::string readOwnLink(const std::string& link)
     return path;
 }
 
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0
+           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 } // namespace
 
-ProcSelfExePath::ProcSelfExePath(const std::string& argv0, const std::string& link)
+std::string programInterpreter()
+{
+    std::string interpreter;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* out) -> int {
+            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i)
+                if (info->dlpi_phdr[i].p_type == PT_INTERP)
+                    *static_cast<std::string*>(out) =
+                        reinterpret_cast<const char*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+            return 1; // the first object is the program itself, also when the loader was run
+        },
+        &interpreter);
+    return interpreter;
+}
+
+ProcSelfExePath::ProcSelfExePath(const std::string& argv0, const std::string& link, const std::string& loader)
     : path_(readOwnLink(link))
 {
-    if (!path_.empty())
+    if (!path_.empty() && !sameFile(link, loader))
         return;
     std::error_code ec;
     const std::string cwd = std::filesystem::current_path(ec).string();

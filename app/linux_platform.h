@@ -19,6 +19,10 @@ public:
 // Turns uname()'s system name and release into the version record; pure, for tests.
 OsVersion versionFromUname(const std::string& sysname, const std::string& release);
 
+// The dynamic loader the running program names in its ELF headers (PT_INTERP), such as
+// /lib64/ld-linux-x86-64.so.2; empty for a program linked statically.
+std::string programInterpreter();
+
 // The program's own file, and so its name, is decided here once, and everything that
 // reads it takes it from here: the caption's suffix, the new revision of a flash and the
 // file name in the builder's messages.
@@ -29,12 +33,16 @@ OsVersion versionFromUname(const std::string& sysname, const std::string& releas
 //   points at: that file's name carries the revisions, the link's name need not;
 // - a template started from PATH (argv[0] a bare name) is found all the same;
 // - a file replaced on disk while it runs loses the kernel's " (deleted)" mark.
-// Only when the link cannot be read (no /proc) does argv[0] stand in: made absolute
-// against the current directory when it holds a slash, otherwise looked up in PATH as the
-// shell did.
+// argv[0] stands in when the link cannot be read (no /proc), and when it names the dynamic
+// loader: a program started as `/lib64/ld-linux-x86-64.so.2 ./W2KVQ8E10.EXE` (the way to
+// run it from a medium mounted noexec) is the loader to the kernel, while argv[0] is the
+// program as the loader was given it. argv[0] is made absolute against the current
+// directory when it holds a slash, otherwise looked up in PATH as the shell did.
 class ProcSelfExePath : public OwnPath {
 public:
-    explicit ProcSelfExePath(const std::string& argv0, const std::string& link = "/proc/self/exe");
+    // loader: the program interpreter this program names (programInterpreter()).
+    explicit ProcSelfExePath(const std::string& argv0, const std::string& link = "/proc/self/exe",
+                             const std::string& loader = programInterpreter());
     std::string ownPath() const override { return path_; }
 
 private:

@@ -23,7 +23,6 @@ int main(int argc, char** argv)
     try {
         app::ProgramState state;
         state.drives = scsi::makeSystemDriveSystem();
-        app::QtDialogs dialogs;
         app::QtQuitRequest quit;
         const app::LinuxOsIdentity os;
         // The program's own file: read once, used for the caption, the flash's revisions
@@ -32,6 +31,8 @@ int main(int argc, char** argv)
         const app::ProcessCurrentDirectory currentDirectory;
 
         app::TMainForm form(state);
+        // Every box of the window opens over it, start-up's too.
+        app::QtDialogs dialogs(&form);
         // The template is looked up, and the new program written, in the current directory.
         builder::BuildProcedure build(".", ownPath.ownPath(), state.progress, form.statusLine(), dialogs);
         form.buildAction = [&] {

@@ -12,11 +12,13 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +31,11 @@ constexpr double kFormDpi = 120.0;
 constexpr int kFontPixels = 17;
 constexpr int kItemHeight = 20;
 constexpr int kPathRole = Qt::UserRole + 1;
+// The width the form lays its controls out in (the drive list's and the group box's).
+constexpr int kFormWidth = 497;
+constexpr int kSelectLabel2Left = 264;
+// How far a label's text may be narrowed to stay inside the form (percent of its width).
+constexpr int kNarrowestStretch = 70;
 // One frame at 60 Hz: the window is painted at most this often.
 constexpr qint64 kFrameMs = 16;
 
@@ -42,6 +49,24 @@ QAccessibleInterface* formAccessible(const QString& className, QObject* object)
     return nullptr;
 }
 
+// The drop-down's rows have the form's item height. The style's own popup rows are as high
+// as a menu's, whatever the items say.
+class ItemHeightDelegate : public QStyledItemDelegate {
+public:
+    ItemHeightDelegate(int height, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , height_(height)
+    {
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+    }
+
+private:
+    int height_;
+};
+
 } // namespace
 
 TMainForm::TMainForm(ProgramState& state, QWidget* parent)
@@ -50,6 +75,8 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 {
     state_.deviceAccess.reset();
     setObjectName(QStringLiteral("MainForm"));
+    // The window has a fixed size: it asks the window manager for no maximize button.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     static const bool accessibleAsWindow = (QAccessible::installFactory(&formAccessible), true);
     (void)accessibleAsWindow;
 
@@ -71,7 +98,7 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 
     SelectLabel2 = new QLabel(this);
     SelectLabel2->setObjectName(QStringLiteral("SelectLabel2"));
-    place(SelectLabel2, 264, 0, 4, 20);
+    place(SelectLabel2, kSelectLabel2Left, 0, 4, 20);
 
     GroupBox2 = new QGroupBox(this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
@@ -87,6 +114,8 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     FlashButton = new QPushButton(QString::fromLatin1(kFlashCaption), this);
     FlashButton->setObjectName(QStringLiteral("FlashButton"));
     place(FlashButton, 416, 96, 73, 25);
+    // Enter presses the focused button, as in a dialog; Space still does too.
+    FlashButton->setAutoDefault(true);
     connect(FlashButton, &QPushButton::clicked, this, &TMainForm::FlashButtonClick);
 
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -97,6 +126,9 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     ComboBox1->setAccessibleName(QStringLiteral("Drive list"));
     ComboBox1->setFont(fixed);
     place(ComboBox1, 0, 24, 497, 28);
+    ComboBox1->setItemDelegate(new ItemHeightDelegate(px(kItemHeight), ComboBox1));
+    // The line's device node is its tool tip; the drive list's own follows the current line.
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TMainForm::showDriveNode);
 
     const auto makeList = [&](const char* name, const char* accessible, const char* hint) {
         auto* list = new QListWidget(this);
@@ -106,6 +138,7 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
         list->setAccessibleDescription(QString::fromLatin1(hint));
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setUniformItemSizes(true);
+        list->installEventFilter(this);
         return list;
     };
     FileListBox1 = makeList("FileListBox1", "IBM-K BIN files", kIbmKListHint);
@@ -169,17 +202,30 @@ int TMainForm::driveIndex() const
     return ComboBox1->currentIndex();
 }
 
+int TMainForm::px(int formPixels) const
+{
+    return static_cast<int>(std::lround(formPixels * scale_));
+}
+
 void TMainForm::place(QWidget* w, int left, int top, int width, int height)
 {
-    const auto px = [this](int v) { return static_cast<int>(std::lround(v * scale_)); };
     w->setGeometry(px(left), px(top), px(width), px(height));
     if (auto* list = qobject_cast<QListWidget*>(w))
         list->setProperty("itemHeight", px(kItemHeight));
 }
 
-void TMainForm::fitLabel(QLabel* label)
+void TMainForm::fitLabel(QLabel* label, int rightEdge)
 {
-    // Labels size themselves to their text, keeping their place.
+    // Labels size themselves to their text, keeping their place. The desktop's font is wider
+    // than the one the form was laid out in: a text that would run past rightEdge (form
+    // pixels) is set narrower, down to a limit, rather than widen the window, and stays whole.
+    QFont narrow = font();
+    label->setFont(narrow);
+    const int room = px(rightEdge) - label->x();
+    for (int stretch = 95; label->sizeHint().width() > room && stretch >= kNarrowestStretch; stretch -= 5) {
+        narrow.setStretch(stretch);
+        label->setFont(narrow);
+    }
     const QSize hint = label->sizeHint();
     label->resize(std::max(hint.width(), 1), std::max(label->height(), hint.height()));
 }
@@ -187,8 +233,8 @@ void TMainForm::fitLabel(QLabel* label)
 void TMainForm::autoSize()
 {
     // The window sizes itself to its visible controls.
-    fitLabel(SelectLabel);
-    fitLabel(SelectLabel2);
+    fitLabel(SelectLabel, SelectLabel2->isHidden() ? kFormWidth : kSelectLabel2Left);
+    fitLabel(SelectLabel2, kFormWidth);
     int right = 0;
     int bottom = 0;
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
@@ -244,7 +290,18 @@ void TMainForm::setSelectLabelTexts(const std::string& label1, const std::string
 void TMainForm::setButton(const std::string& caption, bool enabled)
 {
     FlashButton->setText(toQt(caption));
+    // A disabled button hands its focus on to the next control (the drive list while a
+    // flash runs); it takes it back when enabled again, unless the user moved it meanwhile.
+    const bool hadFocus = !enabled && focusWidget() == FlashButton;
     FlashButton->setEnabled(enabled);
+    if (hadFocus) {
+        focusGivenAway_ = true;
+        focusTakenBy_ = focusWidget();
+    } else if (enabled && focusGivenAway_) {
+        focusGivenAway_ = false;
+        if (focusWidget() == focusTakenBy_)
+            FlashButton->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TMainForm::setDriveLines(const std::vector<DriveLine>& lines)
@@ -259,6 +316,12 @@ void TMainForm::setDriveLines(const std::vector<DriveLine>& lines)
 void TMainForm::selectDriveLine(int index)
 {
     ComboBox1->setCurrentIndex(index);
+    showDriveNode();
+}
+
+void TMainForm::showDriveNode()
+{
+    // A screen reader announces the description: it must name the drive about to be flashed.
     const QString node = ComboBox1->itemData(ComboBox1->currentIndex(), Qt::ToolTipRole).toString();
     ComboBox1->setToolTip(node);
     ComboBox1->setAccessibleDescription(node);
@@ -382,6 +445,22 @@ void TMainForm::FileListBox2Click()
     if (result.enableButton)
         FlashButton->setEnabled(true);
     autoSize();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // The first arrow key in a file list picks the row that has the focus frame (the first
+    // file when the list was tabbed into) instead of moving past it.
+    auto* list = qobject_cast<QListWidget*>(watched);
+    if (list != nullptr && event->type() == QEvent::KeyPress && list->count() > 0
+        && list->selectedItems().isEmpty()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_Up) {
+            list->setCurrentRow(std::max(list->currentRow(), 0));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

@@ -9,6 +9,7 @@
 #include "ui_ports.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -75,7 +76,9 @@ public:
     void setCaption(const std::string& text) override;
     std::string caption() const override;
 
-    // Reads the directories again (the build writes a new program next to the lists).
+    // Fills both lists from their directories and masks; called when start-up sets the
+    // masks. Nothing reads them again after a build: a new program (W2K*.EXE) matches
+    // neither mask.
     void refreshFileLists();
 
 public slots:
@@ -85,10 +88,13 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    int px(int formPixels) const; // form pixels (120 per inch) on this screen
+    void showDriveNode();
     void place(QWidget* w, int left, int top, int width, int height);
-    void fitLabel(QLabel* label);
+    void fitLabel(QLabel* label, int rightEdge);
     void autoSize();
     void fillList(QListWidget* list, const std::string& directory, const std::string& mask);
     void progressChanged();
@@ -101,6 +107,8 @@ private:
     QElapsedTimer sinceLoopTurned_;
     bool progressQueued_ = false;
     std::string dir1_, dir2_, mask1_, mask2_;
+    bool focusGivenAway_ = false;
+    QPointer<QWidget> focusTakenBy_;
 
     QLabel* SelectLabel = nullptr;
     QLabel* SelectLabel2 = nullptr;

@@ -88,13 +88,16 @@ void keepLinesWhole(QMessageBox& box)
     label->setMinimumWidth(std::min(widest + 2, room));
 }
 
-int runBox(QMessageBox::Icon icon, const QString& title, const std::string& text,
+// A box opens over its owner and is modal to it. The owner is named, not taken from the
+// active window: between two boxes no window is active, and the second box would land in
+// the middle of the screen.
+int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& title, const std::string& text,
            const std::vector<ui::Button>& buttons)
 {
-    QMessageBox box(icon, title, toQt(text), QMessageBox::NoButton, QApplication::activeWindow());
+    QMessageBox box(icon, title, toQt(text), QMessageBox::NoButton, owner);
     box.setTextFormat(Qt::PlainText);
     keepLinesWhole(box);
-    box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     for (ui::Button b : buttons)
         if (QPushButton* pb = box.addButton(qtButton(b)))
             pb->setAccessibleName(pb->text().remove(QLatin1Char('&')));
@@ -107,12 +110,12 @@ int runBox(QMessageBox::Icon icon, const QString& title, const std::string& text
 ui::Button QtDialogs::messageDialog(const std::string& text, ui::DialogKind kind,
                                     const std::vector<ui::Button>& buttons)
 {
-    return ourButton(runBox(iconOf(kind), titleOf(kind), text, buttons));
+    return ourButton(runBox(owner_, iconOf(kind), titleOf(kind), text, buttons));
 }
 
 void QtDialogs::showMessage(const std::string& text)
 {
-    runBox(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text, {ui::Button::Ok});
+    runBox(owner_, QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text, {ui::Button::Ok});
 }
 
 void QtDialogs::messageBox(const std::string& text, const std::string& title)

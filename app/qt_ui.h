@@ -15,10 +15,20 @@ std::string fromQt(const QString& text);
 
 class QtDialogs : public ui::Dialogs {
 public:
+    // owner: the window that the message dialogs and plain boxes open over and are modal
+    // to. The boxes with a title of their own (the restart's) belong to no window.
+    explicit QtDialogs(QWidget* owner = nullptr)
+        : owner_(owner)
+    {
+    }
+
     ui::Button messageDialog(const std::string& text, ui::DialogKind kind,
                              const std::vector<ui::Button>& buttons) override;
     void showMessage(const std::string& text) override;
     void messageBox(const std::string& text, const std::string& title) override;
+
+private:
+    QWidget* owner_;
 };
 
 class QtBusyCursor : public ui::BusyCursor {

@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace builder {
@@ -45,6 +49,24 @@ ssize_t FileIo::write(int fd, const void* buffer, std::size_t size) { return ::w
 int FileIo::flush(int fd) { return ::fsync(fd); }
 int FileIo::close(int fd) { return ::close(fd); }
 int FileIo::rename(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()); }
+int FileIo::fileStatus(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st); }
+int FileIo::linkStatus(const std::string& path, struct stat& st) { return ::lstat(path.c_str(), &st); }
+int FileIo::mayAccess(const std::string& path, int mode) { return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS); }
+
+int FileIo::openExistingForWriting(const std::string& path)
+{
+    // No O_CREAT, no O_TRUNC; O_NONBLOCK: a FIFO without a reader must not hang the window.
+    return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool FileIo::overridesStickyFolders()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    return ((data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32)) & 1u) != 0;
+}
 
 FileIo& posixFileIo()
 {
@@ -232,27 +254,53 @@ std::string reason(int error)
     return error == 0 ? std::string("file ended early") : std::string(std::strerror(error));
 }
 
-// Whether the new program may take this name: nothing stands under it yet, or a link
-// (replaced, never written through), or a regular file this process may open for writing,
-// as writing the program straight under its name would have to. A folder, a FIFO, a
-// device or a read-only file of that name: false, with errno set.
-bool mayTakeName(const std::string& path)
+// Whether the new program may take this name. The copy is renamed onto it at the end, so
+// this process must be allowed to replace the folder's entry: write and search on the
+// folder and, in a sticky folder (a shared 1777 one, say), own the entry or the folder or
+// hold CAP_FOWNER. A regular file under the name must also open for writing, as a plain
+// create under that name would: a read-only file or a release that is running is left
+// alone. A link is replaced, never written through. A folder, a FIFO or a device: false.
+// On false errno is set.
+bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
 {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT;
-    if (S_ISLNK(st.st_mode))
-        return true;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    struct stat entry {};
+    const bool exists = io.linkStatus(path, entry) == 0;
+    if (!exists && errno != ENOENT)
+        return false;
+    if (exists && !S_ISLNK(entry.st_mode) && !S_ISREG(entry.st_mode)) {
+        errno = S_ISDIR(entry.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    // Opened without truncating: nothing of the file changes.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    struct stat dir {};
+    if (io.mayAccess(folder, W_OK | X_OK) != 0 || io.fileStatus(folder, dir) != 0)
         return false;
-    ::close(fd);
+    const uid_t me = ::geteuid();
+    if (exists && (dir.st_mode & S_ISVTX) != 0 && entry.st_uid != me && dir.st_uid != me
+        && !io.overridesStickyFolders()) {
+        errno = EPERM;
+        return false;
+    }
+    if (exists && S_ISREG(entry.st_mode)) {
+        const int fd = io.openExistingForWriting(path);
+        if (fd < 0)
+            return false;
+        io.close(fd);
+    }
     return true;
+}
+
+// The process's umask, read without changing it: umask() can only be read by setting it,
+// and another thread creating a file meanwhile would get the wrong mask.
+mode_t currentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+    const mode_t mask = ::umask(022); // no /proc: the only other way
+    ::umask(mask);
+    return mask;
 }
 
 std::string joinPath(const std::string& dir, const std::string& name)
@@ -320,15 +368,16 @@ public:
         p_.progress_.setStep(kBarStep);
 
         const std::string finalPath = joinPath(p_.workDir_, name);
-        if (!mayTakeName(finalPath)) {
+        if (!mayTakeName(p_.io_, p_.workDir_.empty() ? "." : p_.workDir_, finalPath)) {
             const int error = errno;
             return fail("Create " + name + " Fail", error);
         }
         PendingOutput out(p_.io_);
         if (!out.create(joinPath(p_.workDir_, "." + name + ".XXXXXX")))
             return fail("Create " + name + " Fail");
-        // The new program must start like the template did.
-        if (::fchmod(out.fd(), templStat.st_mode & 0777) != 0)
+        // The new program must start like the template did, less what the umask takes
+        // away: a template writable by all must not give a program writable by all.
+        if (::fchmod(out.fd(), templStat.st_mode & 0777 & ~currentUmask()) != 0)
             return failBecause("cannot set the permissions of " + name);
 
         // The one slot buffer: it also carries the blocks of the template copy.

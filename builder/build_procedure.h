@@ -5,8 +5,10 @@
 // The copy goes to a temporary file beside the final name and is renamed into place only
 // when every read, write, flush and close has succeeded, so a failed build never leaves
 // a broken program under the finished name and never writes through a link of that name.
-// A name the program could not be written under (a folder, a read-only file) is refused
-// with "Create <name> Fail" before anything is copied.
+// A name the program could not be written under (a folder, a read-only file, a running
+// release, another user's file in a sticky folder) is refused with "Create <name> Fail"
+// before anything is copied. The new program takes the template's mode bits less the
+// umask, as a plain create would.
 #pragma once
 
 #include "file_selection.h"
@@ -18,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace builder {
@@ -43,6 +46,18 @@ public:
     virtual int flush(int fd); // fsync
     virtual int close(int fd);
     virtual int rename(const std::string& from, const std::string& to);
+
+    // What the check before the copy asks: whether the rename at the end may replace the
+    // entry under the release name. Each is 0, or -1 with errno set.
+    virtual int fileStatus(const std::string& path, struct stat& st); // follows a link
+    virtual int linkStatus(const std::string& path, struct stat& st); // the entry itself
+    // faccessat with the effective ids (W_OK | X_OK on a folder, say).
+    virtual int mayAccess(const std::string& path, int mode);
+    // A descriptor of an existing regular file opened for writing, changing nothing of it;
+    // refused as a plain create under that name would be (read-only file, running program).
+    virtual int openExistingForWriting(const std::string& path);
+    // Whether this process may replace others' entries in a sticky folder (CAP_FOWNER).
+    virtual bool overridesStickyFolders();
 };
 
 FileIo& posixFileIo();

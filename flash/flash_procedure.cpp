@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 namespace flash {
@@ -41,14 +42,31 @@ FlashReport FlashProcedure::run()
     if (index < 0 || static_cast<std::size_t>(index) >= p_.driveTable.entries.size())
         return {};
     InProgress guard(inProgress_);
-    // The selection cannot change while the flash runs (the window takes no input), so
-    // the entry is looked up once.
-    return flash(p_.driveTable.entries[static_cast<std::size_t>(index)]);
+    FlashReport report;
+    try {
+        // The selection cannot change while the flash runs (the window takes no input), so
+        // the entry is looked up once.
+        flash(p_.driveTable.entries[static_cast<std::size_t>(index)], report);
+    } catch (const std::exception& e) {
+        threw(report, e.what());
+    }
+    return report;
 }
 
-FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
+void FlashProcedure::threw(FlashReport& report, const std::string& cause)
 {
-    FlashReport report;
+    // The lock and the claim are already given back. The common end runs on this road too,
+    // and the user learns that the flash is over and why, as with any other failure.
+    endTransfer();
+    if (report.outcome != FlashOutcome::Completed) {
+        report.outcome = FlashOutcome::CallThrew;
+        p_.status.setCaption(kFailCaption);
+    }
+    p_.dialogs.showMessage(cause);
+}
+
+void FlashProcedure::flash(scsi::DriveEntry& entry, FlashReport& report)
+{
     report.currentRevision = currentRevision(entry.inquiry);
     report.ibmK = isIbmK(report.currentRevision);
     const ImageSlot image = report.ibmK ? p_.slot1 : p_.slot2;
@@ -62,7 +80,7 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
                                    ui::DialogKind::Confirmation, {ui::Button::Yes, ui::Button::No});
     if (answer != ui::Button::Yes) {
         report.outcome = FlashOutcome::Declined;
-        return report;
+        return;
     }
 
     // The flash holds the drive on its own handle: the old one goes first.
@@ -75,9 +93,18 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
         report.outcome = FlashOutcome::OpenFailed;
         report.error = opened.error;
         p_.dialogs.showMessage("Error opening: " + std::to_string(opened.error));
-        return report;
+        return;
     }
     p_.access.device = std::move(opened.device);
+    // The claim ends with the flash, whichever way it ends; the handle stays open.
+    struct ClaimEnd {
+        scsi::DeviceAccess& access;
+        ~ClaimEnd()
+        {
+            if (access.device)
+                access.device->releaseClaim();
+        }
+    } claimEnd{p_.access};
 
     // Only the query's success counts; its data is not looked at.
     std::array<std::uint8_t, kPortInquirySize> portInquiry{};
@@ -89,7 +116,7 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
         report.error = query.error;
         report.lastCall = query;
         p_.dialogs.showMessage(inquiryErrorText(query.error));
-        return report;
+        return;
     }
 
     // Their answers are not looked at: a drive that refuses either can still be flashed.
@@ -112,11 +139,10 @@ FlashReport FlashProcedure::flash(scsi::DriveEntry& entry)
             report.error = poll.error;
             report.lastCall = poll;
         }
-        return report;
+        return;
     }
 
     transfer(entry, image, report);
-    return report;
 }
 
 bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashReport& report)
@@ -130,8 +156,19 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     p_.status.setCaption(kInProgressCaption);
     bar.setPosition(0);
     // Held until the flash ends, whichever way; given back before the restart offer, whose
-    // own restart it would block.
-    std::unique_ptr<PowerLock> lock = p_.inhibitor.hold(kInhibitReason);
+    // own restart it would block, and before any box of a failure: until the closing
+    // request the drive keeps its old firmware, and a box may wait for the user for long.
+    // Asking for it may wait for the system a while, so it is waited for like a drive call.
+    std::unique_ptr<PowerLock> lock;
+    p_.waiter.runBlocking([&] { lock = p_.inhibitor.hold(kInhibitReason); });
+    struct LockBeforeBoxes {
+        scsi::Requests& requests;
+        explicit LockBeforeBoxes(scsi::Requests& r, std::unique_ptr<PowerLock>& lock) : requests(r)
+        {
+            requests.beforeBox = [&lock] { lock.reset(); };
+        }
+        ~LockBeforeBoxes() { requests.beforeBox = nullptr; }
+    } lockBeforeBoxes(p_.requests, lock);
 
     const auto piece = [&bar] { return static_cast<std::size_t>(bar.position()); };
     const auto fail = [&](FlashOutcome outcome, const char* box, const char* caption) {
@@ -141,6 +178,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
             report.offset = piece();
             report.lastCall = p_.requests.lastCall();
         }
+        lock.reset();
         p_.dialogs.showMessage(box);
         p_.status.setCaption(caption);
     };
@@ -205,11 +243,16 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
         }
     }
 
+    lock.reset();
+    endTransfer();
+    return ok;
+}
+
+void FlashProcedure::endTransfer()
+{
     // The common end of every path that set the transfer up; the drive stays open.
     p_.cursor.setBusy(false);
-    bar.setPosition(0);
-    lock.reset();
-    return ok;
+    p_.progress.setPosition(0);
 }
 
 } // namespace flash

@@ -2,8 +2,9 @@
 // claim the drive, make sure it holds no disc, send the carried image in 16 WRITE BUFFER
 // pieces, read them back and compare, send the closing WRITE BUFFER, and on success
 // offer a restart. From the first WRITE BUFFER until the flash ends the machine is kept
-// from shutting down and sleeping. Strictly sequential; every failure is told to the user
-// at once and ends the flash.
+// from shutting down and sleeping, but never while a box of a failure waits for the user.
+// The drive stays claimed from its open until the flash ends. Strictly sequential; every
+// failure, an exception of a call included, is told to the user at once and ends the flash.
 #pragma once
 
 #include "container.h"
@@ -76,6 +77,8 @@ enum class FlashOutcome {
     VerifyFailed,
     ClosingFailed,
     Completed,
+    CallThrew,     // a call ended in an exception (no thread or memory for it, say): the
+                   // flash stopped where it was
 };
 
 // Where and why a flash ended. The user's texts stay short ("Verify fail!"); this keeps
@@ -104,8 +107,10 @@ public:
     bool inProgress() const { return inProgress_; }
 
 private:
-    FlashReport flash(scsi::DriveEntry& entry);
+    void flash(scsi::DriveEntry& entry, FlashReport& report);
     bool transfer(scsi::DriveEntry& entry, ImageSlot image, FlashReport& report);
+    void endTransfer();
+    void threw(FlashReport& report, const std::string& cause);
 
     FlashParts p_;
     bool inProgress_ = false;

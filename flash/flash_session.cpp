@@ -7,7 +7,7 @@ FlashSession::FlashSession(FlashWindow window, FlashState state, Waiter& waiter,
     : window_(std::move(window)),
       drives_(state.drives, waiter),
       requests_(state.access, state.progress, window_.dialogs),
-      offer_(window_.dialogs, window_.status, window_.cursor, restart),
+      offer_(window_.dialogs, window_.status, window_.cursor, restart, &waiter),
       procedure_(FlashParts{
           .driveTable = state.driveTable,
           .selectedIndex = window_.selectedIndex,

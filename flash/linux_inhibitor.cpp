@@ -46,8 +46,7 @@ std::unique_ptr<PowerLock> LogindInhibitor::hold(const std::string& why)
     const QDBusMessage reply = bus.callManager(
         "Inhibit",
         {QString::fromLatin1(kInhibitWhat), QString::fromStdString(who_), QString::fromStdString(why),
-         QString::fromLatin1(kInhibitMode)},
-        kInhibitTimeoutMs);
+         QString::fromLatin1(kInhibitMode)});
     if (reply.type() != QDBusMessage::ReplyMessage) {
         say_(refused + "logind's Inhibit failed: " + logind::errorText(reply));
         return nullptr;

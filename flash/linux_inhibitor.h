@@ -16,8 +16,6 @@ namespace flash {
 inline constexpr const char* kInhibitWhat =
     "shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch";
 inline constexpr const char* kInhibitMode = "block";
-// logind answers at once; one that does not holds the window no longer than this.
-inline constexpr int kInhibitTimeoutMs = 3000;
 
 class LogindInhibitor : public PowerInhibitor {
 public:

@@ -1,6 +1,7 @@
 #include "linux_restart.h"
 
 #include "logind_bus.h"
+#include "virtual_drive.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,8 +29,9 @@ bool rebootForbidden()
         const char* value = std::getenv(name);
         return value != nullptr && value[0] != '\0' && std::string(value) != "0";
     };
-    // A flash of virtual drives never needs the real machine restarted either.
-    return set(kNoRebootVariable) || set("QVX_VIRTUAL_DRIVES");
+    // A flash of virtual drives never needs the real machine restarted either; whether
+    // they are in use is the drive list's own rule, so the two cannot disagree.
+    return set(kNoRebootVariable) || !scsi::virtualDrivesFolder().empty();
 }
 
 bool capEffHoldsSysBoot(const std::string& procStatus)
@@ -70,6 +72,9 @@ LinuxRestart::~LinuxRestart() = default;
 
 StepResult LinuxRestart::openSession()
 {
+    // A dry run reaches for nothing: not even a bus that is missing may end it in a box.
+    if (rebootForbidden())
+        return StepResult::success();
     bus_ = std::make_unique<Bus>();
     if (!bus_->connected()) {
         const std::string why = bus_->error();
@@ -81,6 +86,8 @@ StepResult LinuxRestart::openSession()
 
 StepResult LinuxRestart::lookupRebootRight()
 {
+    if (rebootForbidden())
+        return StepResult::success();
     if (!bus_ || !bus_->connected())
         return failed(ENOTCONN, "no system bus");
     if (!bus_->hasLogind()) {
@@ -92,6 +99,8 @@ StepResult LinuxRestart::lookupRebootRight()
 
 StepResult LinuxRestart::enableRebootRight()
 {
+    if (rebootForbidden())
+        return StepResult::success();
     if (!bus_ || !bus_->connected())
         return failed(ENOTCONN, "no system bus");
     const QDBusMessage can = bus_->callManager("CanReboot");

@@ -1,8 +1,9 @@
 // The restart on Linux: an orderly reboot through logind (org.freedesktop.login1) on the
 // system bus, never the raw reboot system call, which would skip the orderly shutdown of
 // every other program. With QVX_NO_REBOOT set to anything but "" or "0" it only says
-// what it would do: every test and script sets it. It also only pretends while the
-// program works on virtual drives (QVX_VIRTUAL_DRIVES set).
+// what it would do, and no step reaches for logind: every test and script sets it. It
+// also only pretends while the program works on virtual drives (QVX_VIRTUAL_DRIVES set
+// and not empty, as the drive list decides).
 #pragma once
 
 #include "restart_offer.h"

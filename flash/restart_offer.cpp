@@ -2,25 +2,38 @@
 
 namespace flash {
 
+void RestartOffer::wait(const std::function<void()>& call)
+{
+    if (waiter_)
+        waiter_->runBlocking(call);
+    else
+        call();
+}
+
 RestartOutcome RestartOffer::run()
 {
     RestartOutcome outcome = RestartOutcome::Declined;
     const ui::Button answer = dialogs_.messageDialog(
         kRestartQuestion, ui::DialogKind::Confirmation, {ui::Button::Yes, ui::Button::No});
+    const auto step = [this](StepResult (RestartSystem::*which)()) {
+        StepResult result;
+        wait([&] { result = (system_.*which)(); });
+        return result;
+    };
     if (answer == ui::Button::Yes) {
-        if (!system_.openSession().ok) {
+        if (!step(&RestartSystem::openSession).ok) {
             dialogs_.messageBox(kExitError, kOpenSessionFailed);
             outcome = RestartOutcome::OpenSessionFailed;
-        } else if (!system_.lookupRebootRight().ok) {
+        } else if (!step(&RestartSystem::lookupRebootRight).ok) {
             dialogs_.messageBox(kExitError, kLookupRightFailed);
             outcome = RestartOutcome::LookupFailed;
-        } else if (!system_.enableRebootRight().ok) {
+        } else if (!step(&RestartSystem::enableRebootRight).ok) {
             dialogs_.messageBox(kExitError, kEnableRightFailed);
             outcome = RestartOutcome::EnableFailed;
         } else {
             cursor_.setBusy(false);
             // The program does not close itself; the system ends it as it goes down.
-            system_.reboot();
+            wait([this] { system_.reboot(); });
             outcome = RestartOutcome::RebootRequested;
         }
     }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "ui_ports.h"
+#include "waiter.h"
 
+#include <functional>
 #include <string>
 
 namespace flash {
@@ -40,9 +42,11 @@ enum class RestartOutcome { Declined, OpenSessionFailed, LookupFailed, EnableFai
 
 class RestartOffer {
 public:
+    // waiter: how the system's steps, which may wait for the system a while, are waited
+    // for; without one they simply run.
     RestartOffer(ui::Dialogs& dialogs, ui::StatusLine& status, ui::BusyCursor& cursor,
-                 RestartSystem& system)
-        : dialogs_(dialogs), status_(status), cursor_(cursor), system_(system)
+                 RestartSystem& system, Waiter* waiter = nullptr)
+        : dialogs_(dialogs), status_(status), cursor_(cursor), system_(system), waiter_(waiter)
     {
     }
 
@@ -53,7 +57,10 @@ private:
     ui::Dialogs& dialogs_;
     ui::StatusLine& status_;
     ui::BusyCursor& cursor_;
+    void wait(const std::function<void()>& call);
+
     RestartSystem& system_;
+    Waiter* waiter_;
 };
 
 } // namespace flash

@@ -18,6 +18,8 @@ public:
                                  std::uint32_t inputLength, std::uint32_t outputLength,
                                  std::span<std::uint8_t> data) override;
     scsi::CallResult queryInquiryData(std::span<std::uint8_t> out) override;
+    // Closes a node at most: not worth a wait.
+    void releaseClaim() override { inner_->releaseClaim(); }
 
     scsi::Device& inner() { return *inner_; }
 

@@ -12,6 +12,10 @@ packages=(
   umockdev libumockdev-dev
   weston qt6-wayland
   dpkg-dev lintian appstream desktop-file-utils debootstrap
+  # Tools the tests call, by the packages that give them (a minimal tree may lack them):
+  # mount and umount (the fresh-install check), awk (e2e, kernel rig), strip (packaging),
+  # xz and zstd (the kernel rig unpacks the kernel's modules).
+  mount mawk binutils xz-utils zstd
   "$@"
 )
 
@@ -25,6 +29,10 @@ done
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
+echo "Missing: ${missing[*]}"
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+# Named before anything is installed: the missing packages and what they bring with them,
+# as apt plans it.
+plan=$(apt-get install -s -qq --no-install-recommends "${missing[@]}" | awk '/^Inst /{print $2}')
+echo "Installing $(wc -w <<<"$plan") Debian packages:" $plan
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

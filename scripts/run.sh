@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The program's main job, the whole road on a fresh machine: installs what is needed,
-# builds, makes a work folder (out/run) with the freshly built template as W2KVQXXXX.EXE,
-# two generated sample firmware files VQ8E.BIN and VQ10.BIN and two virtual drives, builds
+# The program's main job, the whole road on a fresh machine: installs the Debian packages
+# that are missing (scripts/install-deps.sh holds the list and names what it installs, with
+# what apt brings along, before installing), builds, makes a work folder (out/run) with the
+# freshly built template as W2KVQXXXX.EXE, two generated sample firmware files VQ8E.BIN
+# and VQ10.BIN and two virtual drives, builds
 # the release W2KVQ8E10.EXE with the template's Build button, and flashes the virtual
 # drives with that release. Nothing touches a real drive and nothing restarts the machine.
 #
@@ -19,6 +21,7 @@ cd "$root"
 play=0
 [ "${1:-}" = "--play" ] && play=1
 
+echo "== Debian packages (scripts/install-deps.sh names any it installs before installing them) =="
 bash scripts/install-deps.sh
 echo "== build =="
 bash scripts/build.sh "$root/build" >/dev/null

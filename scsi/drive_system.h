@@ -55,6 +55,11 @@ public:
 
     // The port's inquiry-data query for this drive; only its success counts.
     virtual CallResult queryInquiryData(std::span<std::uint8_t> out) = 0;
+
+    // Ends the claim that an exclusive open (OpenMode::Exclusive) holds on the drive, so
+    // others may use the drive again; the device itself stays. Where requests travel on
+    // the claimed node itself, they fail from then on. Nothing for a device without a claim.
+    virtual void releaseClaim() {}
 };
 
 // Drive types of a drive root, numbered as the platform numbers them.

@@ -37,6 +37,13 @@ Requests::Requests(DeviceAccess& access, ui::ProgressModel& progress, ui::Dialog
 {
 }
 
+ui::Dialogs& Requests::boxes()
+{
+    if (beforeBox)
+        beforeBox();
+    return dialogs_;
+}
+
 CallResult Requests::send(const RequestShape& shape, std::span<std::uint8_t> record,
                           std::span<std::uint8_t> data)
 {
@@ -66,7 +73,7 @@ void Requests::refuse(int error, std::string detail)
     lastCall_.outcome = Outcome::OsError;
     lastCall_.error = error;
     lastCall_.detail = std::move(detail);
-    dialogs_.showMessage(formatted(kSendErrorFormat, error));
+    boxes().showMessage(formatted(kSendErrorFormat, error));
 }
 
 bool Requests::StartStopUnit(DriveEntry& entry, std::uint8_t value)
@@ -81,11 +88,11 @@ bool Requests::StartStopUnit(DriveEntry& entry, std::uint8_t value)
 bool Requests::judgeBufferRequest()
 {
     if (!lastCall_.callSucceeded()) {
-        dialogs_.showMessage(formatted(kSendErrorFormat, lastCall_.error));
+        boxes().showMessage(formatted(kSendErrorFormat, lastCall_.error));
         return false;
     }
     if (direct_[record::kScsiStatus] != 0 || lastCall_.outcome != Outcome::Good) {
-        PrintDirectSenseInfo(direct_, dialogs_);
+        PrintDirectSenseInfo(direct_, boxes());
         return false;
     }
     return true;
@@ -129,7 +136,7 @@ bool Requests::ReadBuffer(DriveEntry& entry, std::span<std::uint8_t> data)
         char text[96];
         std::snprintf(text, sizeof text, kShortReadFormat,
                       static_cast<unsigned>(lastCall_.dataTransferred), static_cast<unsigned>(length));
-        dialogs_.showMessage(text);
+        boxes().showMessage(text);
         return false;
     }
     return true;
@@ -144,7 +151,7 @@ bool Requests::XCommand(DriveEntry& entry, std::uint8_t /*mode: always 0*/)
     // no drive to wait for.
     if (!result.callSucceeded()) {
         pollCounter = 1;
-        dialogs_.showMessage(formatted(kSendErrorFormat, result.error));
+        boxes().showMessage(formatted(kSendErrorFormat, result.error));
         return false;
     }
 
@@ -161,7 +168,7 @@ bool Requests::XCommand(DriveEntry& entry, std::uint8_t /*mode: always 0*/)
     }
     if (discIn) {
         pollCounter = 1; // set before the box opens: the poll ends at its next decrement
-        dialogs_.showMessage(kRemoveDiscText);
+        boxes().showMessage(kRemoveDiscText);
     }
     return false;
 }

@@ -12,6 +12,7 @@
 #include "ui_ports.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -60,6 +61,10 @@ public:
     // Shared with the flash's disc poll: XCommand sets it to 1 when it finds a disc.
     std::uint8_t pollCounter = 0;
 
+    // Runs right before a request routine shows a box (a failure, or the disc message): the
+    // flash gives back its lock against shutdown and sleep there.
+    std::function<void()> beforeBox;
+
     const DirectRecord& directRecord() const { return direct_; }
     const BufferedRecord& bufferedRecord() const { return buffered_; }
     // How the last call ended (outcome, error code, data moved), for diagnostics.
@@ -69,6 +74,7 @@ private:
     CallResult send(const RequestShape& shape, std::span<std::uint8_t> record,
                     std::span<std::uint8_t> data);
     void refuse(int error, std::string detail);
+    ui::Dialogs& boxes();
     bool judgeBufferRequest();
 
     DeviceAccess& access_;

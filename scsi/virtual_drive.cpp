@@ -112,6 +112,13 @@ public:
     {
         return drive_->queryInquiryData(out);
     }
+    // From here on the device is like a shared one: another exclusive open may follow.
+    void releaseClaim() override
+    {
+        if (mode_ == OpenMode::Exclusive)
+            drive_->exclusiveHeld_ = false;
+        mode_ = OpenMode::Identify;
+    }
 
 private:
     std::shared_ptr<VirtualDrive> drive_;

@@ -282,6 +282,12 @@ FolderDrive loadVirtualDriveFolder(const std::string& folder);
 // The name of the environment variable that names a folder of virtual drives.
 inline constexpr const char* kVirtualDrivesVariable = "QVX_VIRTUAL_DRIVES";
 
+// The one rule for "virtual drives are in use", asked by the drive list and by the restart
+// alike: the folder that kVirtualDrivesVariable names, or "" when the program works on the
+// machine's own drives (the variable unset or empty). Any other value is a folder's name,
+// "0" included.
+std::string virtualDrivesFolder();
+
 // The drives described in folder (format above). A folder that does not exist or holds no
 // drives gives a system with no drives.
 std::unique_ptr<DriveSystem> makeFolderDriveSystem(const std::string& folder);

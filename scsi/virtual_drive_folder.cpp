@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -271,6 +272,12 @@ FolderDrive loadVirtualDriveFolder(const std::string& folder)
         drive->addFault(f);
     drive->setOnSave([dir](std::span<const std::uint8_t> firmware) { return saveFirmware(dir, firmware); });
     return FolderDrive{std::move(drive), d.type, d.problems.empty()};
+}
+
+std::string virtualDrivesFolder()
+{
+    const char* folder = std::getenv(kVirtualDrivesVariable);
+    return folder != nullptr ? folder : "";
 }
 
 std::unique_ptr<DriveSystem> makeFolderDriveSystem(const std::string& folder)

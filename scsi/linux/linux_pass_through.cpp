@@ -81,9 +81,11 @@ std::uint8_t addressByte(int value)
 
 class LinuxDevice final : public Device {
 public:
-    LinuxDevice(FileDescriptor requests, bool generic, FileDescriptor claim, Address address)
+    // requestsClaim: the requests' node is itself the claim (no sg node, an exclusive open).
+    LinuxDevice(FileDescriptor requests, bool generic, FileDescriptor claim, Address address,
+                bool requestsClaim = false)
         : requests_(std::move(requests)), claim_(std::move(claim)), generic_(generic),
-          address_(address)
+          requestsClaim_(requestsClaim), address_(address)
     {
     }
 
@@ -167,10 +169,18 @@ public:
         return result;
     }
 
+    void releaseClaim() override
+    {
+        claim_.reset();
+        if (requestsClaim_)
+            requests_.reset();
+    }
+
 private:
     FileDescriptor requests_; // the node that carries SG_IO
     FileDescriptor claim_;    // the block node held with O_EXCL during a flash
     bool generic_;
+    bool requestsClaim_;
     Address address_;
 };
 
@@ -263,7 +273,7 @@ OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
         return result;
     }
     result.device = std::make_unique<LinuxDevice>(std::move(requests), false, FileDescriptor{},
-                                                  address);
+                                                  address, exclusive);
     return result;
 }
 

@@ -3,14 +3,14 @@
 #include "linux_pass_through.h"
 #include "virtual_drive.h"
 
-#include <cstdlib>
+#include <string>
 
 namespace scsi {
 
 std::unique_ptr<DriveSystem> makeSystemDriveSystem()
 {
-    const char* folder = std::getenv(kVirtualDrivesVariable);
-    if (folder != nullptr && *folder != '\0')
+    const std::string folder = virtualDrivesFolder();
+    if (!folder.empty())
         return makeFolderDriveSystem(folder);
     return sg::makeLinuxDriveSystem();
 }

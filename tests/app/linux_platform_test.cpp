@@ -34,7 +34,7 @@ TEST(LinuxPlatform, OwnPathComesFromTheSystemNotFromTheArgument)
     EXPECT_EQ(std::filesystem::canonical("/proc/self/exe").string(), path);
 }
 
-TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeRead)
+TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeReadOrIsTheLoader)
 {
     EXPECT_EQ("/fallback/W2KVQXXXX.EXE", ProcSelfExePath("/fallback/W2KVQXXXX.EXE", "/nonexistent/link").ownPath());
 
@@ -45,6 +45,9 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeRead)
     // The running file was replaced: the name still ends in the revisions.
     std::filesystem::create_symlink("/opt/x/W2KVQ8E10.EXE (deleted)", dir / "replaced");
     EXPECT_EQ("/opt/x/W2KVQ8E10.EXE", ProcSelfExePath("fb", (dir / "replaced").string()).ownPath());
+    // Started as `/lib64/ld-linux-x86-64.so.2 /media/cd/W2KVQ8E10.EXE`: the kernel runs the loader.
+    std::filesystem::create_symlink("/lib64/ld-linux-x86-64.so.2", dir / "loader");
+    EXPECT_EQ("/media/cd/W2KVQ8E10.EXE", ProcSelfExePath("/media/cd/W2KVQ8E10.EXE", (dir / "loader").string()).ownPath());
     std::filesystem::remove_all(dir);
 }
 

@@ -5,6 +5,7 @@
 
 #include "scripted_ui.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -159,6 +160,28 @@ TEST_F(MainForm, ButtonIsEnabledOnceBothListsHaveAPickAndStaysEnabled)
     EXPECT_GE(form.width(), child<QLabel>(form, "SelectLabel2")->geometry().right());
 }
 
+TEST_F(MainForm, SecondLabelStaysInsideTheFormWithItsWholeText)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    child<QListWidget>(form, "FileListBox2")->setCurrentRow(0);
+    auto* label = child<QLabel>(form, "SelectLabel2");
+    EXPECT_EQ(child<QGroupBox>(form, "GroupBox2")->width(), form.width());
+    EXPECT_LE(label->geometry().right(), form.width());
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+}
+
+// Tabbed into, a list shows its first row framed: the first Down picks that row.
+TEST_F(MainForm, FirstDownInAFileListPicksTheFirstFile)
+{
+    TMainForm form(state);
+    form.FormCreate(env(), kTemplateSlot, kMarker);
+    auto* list1 = child<QListWidget>(form, "FileListBox1");
+    list1->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(list1, Qt::Key_Down);
+    EXPECT_EQ("VQ8E.BIN", state.fileSelection.ibmKName());
+}
+
 TEST_F(MainForm, FirstPickInTheSecondListDoesNotEnableTheButtonAlone)
 {
     TMainForm form(state);
@@ -187,6 +210,8 @@ TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
     EXPECT_EQ(0, combo->currentIndex());
     EXPECT_EQ(0, form.driveIndex());
     EXPECT_EQ(QStringLiteral("/dev/sr0"), combo->toolTip());
+    const double scale = QGuiApplication::primaryScreen()->logicalDotsPerInchY() / 120.0;
+    EXPECT_EQ(std::lround(20 * scale), combo->view()->sizeHintForRow(0)); // the form's item height
     EXPECT_FALSE(child<QListWidget>(form, "FileListBox1")->isVisible());
     EXPECT_FALSE(child<QListWidget>(form, "FileListBox2")->isVisible());
     EXPECT_FALSE(child<QLabel>(form, "SelectLabel2")->isVisible());
@@ -199,6 +224,9 @@ TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
         EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QLatin1Char('i')), metrics.horizontalAdvance(c)) << c.toLatin1();
     EXPECT_TRUE(form.font().bold());
     EXPECT_FALSE(combo->font().bold());
+    combo->setCurrentIndex(1); // the tool tip and the description follow the line
+    EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->toolTip());
+    EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->accessibleDescription());
 }
 
 TEST_F(MainForm, ControlsStandAsTheFormLaysThemOut)
@@ -281,6 +309,30 @@ TEST_F(MainForm, ButtonRunsTheFlashInFlashMode)
     QTest::mouseClick(child<QPushButton>(form, "FlashButton"), Qt::LeftButton);
     EXPECT_EQ(1, flashes);
     EXPECT_EQ(0, builds);
+}
+
+TEST_F(MainForm, EnterOrSpaceOnTheFocusedButtonPressesIt)
+{
+    TMainForm form(state);
+    int flashes = 0;
+    form.flashAction = [&] { ++flashes; };
+    auto* button = child<QPushButton>(form, "FlashButton");
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(3, flashes);
+}
+
+// A flash disables the button, which passes its focus on; the update question answered No.
+TEST_F(MainForm, ButtonHasTheFocusAgainAfterAFlashThatItStarted)
+{
+    TMainForm form(state);
+    form.show();
+    auto* button = child<QPushButton>(form, "FlashButton");
+    button->setFocus();
+    form.flashAction = [&] { form.setButton("Flash", false); form.setButton("Flash", true); };
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(button, form.focusWidget());
 }
 
 TEST_F(MainForm, ProgressBarAndStatusLineFollowTheProcedures)

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -132,6 +133,14 @@ TEST_F(Build, NewProgramGetsTheTemplatesPermissionBits)
     putTemplate(tmpl.bytes, 0644);
     ASSERT_TRUE(build());
     EXPECT_EQ(fs::perms(0644), fs::status(output()).permissions());
+
+    // Less the umask, as a plain create: a template writable by all gives no such program.
+    fs::remove(output());
+    putTemplate(tmpl.bytes, 0777);
+    const mode_t saved = ::umask(027);
+    EXPECT_TRUE(build());
+    ::umask(saved);
+    EXPECT_EQ(fs::perms(0750), fs::status(output()).permissions());
 }
 
 TEST_F(Build, ProgressBarCountsTemplateBytesWithinRangeAndEndsAtZero)
@@ -298,7 +307,8 @@ TEST_F(Build, OutputThatCannotBeCreated)
 }
 
 // The new program takes its name only where it could be written under it: a folder, a
-// FIFO or a read-only file of that name refuses the build before anything is copied.
+// FIFO (one with a reader too), a device or a read-only file of that name refuses the
+// build before anything is copied.
 TEST_F(Build, ReleaseNameThatCannotBeWrittenIsRefusedBeforeTheCopy)
 {
     fs::create_directory(output());
@@ -309,15 +319,22 @@ TEST_F(Build, ReleaseNameThatCannotBeWrittenIsRefusedBeforeTheCopy)
 
     fs::remove(output());
     ASSERT_EQ(0, ::mkfifo(output().c_str(), 0644));
+    const int reader = ::open(output().c_str(), O_RDONLY | O_NONBLOCK);
     log.clear();
     EXPECT_FALSE(build());
+    ::close(reader);
     expectFailureShown("Create W2KVQ8E10.EXE Fail");
     EXPECT_TRUE(fs::is_fifo(output()));
     fs::remove(output());
     expectNothingLeftBehind();
+    if (::mknod(output().c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) // as /dev/null
+        GTEST_SKIP() << "no device node without CAP_MKNOD";
+    log.clear();
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
 }
 
-TEST_F(Build, ReadOnlyFileUnderTheReleaseNameIsLeftAlone)
+TEST_F(Build, ReadOnlyOrOthersFileUnderTheReleaseNameIsLeftAlone)
 {
     putTemplate(tmpl.bytes, 0644);
     writeFile(output(), text("an older release"));
@@ -333,6 +350,15 @@ TEST_F(Build, ReadOnlyFileUnderTheReleaseNameIsLeftAlone)
     EXPECT_EQ(0, code);
     EXPECT_EQ(text("an older release"), readFile(output()));
     EXPECT_EQ((std::vector<std::string>{"VQ10.BIN", "VQ8E.BIN", "W2KVQ8E10.EXE", "W2KVQXXXX.EXE"}), dir.names());
+
+    // In a sticky folder one writable by all is still only its owner's to replace.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a release of another user needs root";
+    fs::permissions(output(), fs::perms(0666));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 01777));
+    EXPECT_EQ(0, testsupport::asNobody([&] {
+        return !build() && outcome.message == "Create W2KVQ8E10.EXE Fail" && bar.position() == 0 ? 0 : 1;
+    }));
 }
 
 TEST_F(Build, ExistingOutputIsReplacedOnlyOnSuccess)

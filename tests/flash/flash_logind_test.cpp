@@ -1,9 +1,17 @@
 // The flash with its real lock: logind's Inhibit over a real D-Bus, logind mocked.
 #include "flash_rig.h"
 #include "linux_inhibitor.h"
+#include "linux_restart.h"
 #include "logind_mock.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -11,6 +19,7 @@ using flash::FlashOutcome;
 using flashtest::FlashRig;
 using flashtest::LogindMock;
 using flashtest::RigOptions;
+using flashtest::ScopedEnv;
 using ui::Button;
 
 constexpr std::uint8_t kWriteBuffer = 0x3B;
@@ -19,7 +28,9 @@ constexpr const char* kWho = "Korvane Flash utility for QVX5500 on Win2000 & NT"
 
 std::string theLock()
 {
-    return std::string(flash::kInhibitWhat) + "|" + kWho + "|" + flash::kInhibitReason + "|block";
+    return std::string("shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
+                       "handle-lid-switch|")
+        + kWho + "|" + flash::kInhibitReason + "|block";
 }
 
 // Reads logind's locks right before each drive call of the flash and notes them beside
@@ -149,6 +160,65 @@ TEST(FlashProcedure, WithoutLogindsLockTheFlashGoesOnAndSaysSoInOneLine)
         EXPECT_EQ(said[0].rfind(c.line, 0), 0u) << said[0];
         EXPECT_EQ(said[0].find('\n'), std::string::npos);
     }
+}
+
+TEST(FlashProcedure, WithTheDefaultReporterAFailedLockIsOneLineOnStandardError)
+{
+    ScopedEnv noBus(flash::logind::kAddressVariable, "unix:path=/nonexistent/system_bus_socket");
+    flash::LogindInhibitor inhibitor(kWho);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(inhibitor.hold(flash::kInhibitReason), nullptr);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("flash: going on without a lock against shutdown and sleep: no system bus: ", 0), 0u)
+        << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1);
+}
+
+// A system bus socket that takes connections and never answers them.
+class SilentBus {
+public:
+    SilentBus()
+    {
+        sockaddr_un at{};
+        at.sun_family = AF_UNIX;
+        const std::string path = dir_.filePath("system_bus_socket").toStdString();
+        std::strncpy(at.sun_path, path.c_str(), sizeof at.sun_path - 1);
+        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(fd_, 8) != 0)
+            ADD_FAILURE() << "no socket at " << path << ": " << std::strerror(errno);
+        address_ = "unix:path=" + path;
+    }
+    ~SilentBus() { ::close(fd_); }
+    const std::string& address() const { return address_; }
+
+private:
+    QTemporaryDir dir_;
+    int fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    std::string address_;
+};
+
+TEST(FlashProcedure, ABusThatNeverAnswersHoldsUpNeitherTheFlashNorTheRestartPastTheLimit)
+{
+    const SilentBus bus;
+    ScopedEnv address(flash::logind::kAddressVariable, bus.address().c_str());
+    // Without the safety variable, so that the restart reaches for the bus; it gets no session.
+    ScopedEnv noSafety("QVX_NO_REBOOT", nullptr);
+    ScopedEnv noDrives("QVX_VIRTUAL_DRIVES", nullptr);
+    std::vector<std::string> said;
+    const auto say = [&](const std::string& text) { said.push_back(text); };
+    flash::LogindInhibitor inhibitor(kWho, say);
+    flash::LinuxRestart restart(say);
+    FlashRig rig(throughLogind(inhibitor));
+    rig.answer(Button::Yes);
+    rig.answer(Button::No);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
+    EXPECT_FALSE(restart.openSession().ok);
+    // The limit is a few seconds; without one, neither ever returns.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0].rfind("flash: going on without a lock against shutdown and sleep: no system bus: ", 0), 0u)
+        << said[0];
+    EXPECT_EQ(said[1].rfind("restart: no system bus: ", 0), 0u) << said[1];
 }
 
 } // namespace

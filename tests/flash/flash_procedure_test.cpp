@@ -119,8 +119,8 @@ TEST(FlashProcedure, RunsWhollyThroughTheWaiterAndIsInProgressMeanwhile)
     rig.answer(Button::No);
     EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
     expectWholeFlash(rig, flashtest::ibmKImage());
-    // The open, the port query and all 36 requests went through the waiter.
-    EXPECT_EQ(rig.waiter.calls, 1 + 1 + 36);
+    // The open, the port query, the lock and all 36 requests went through the waiter.
+    EXPECT_EQ(rig.waiter.calls, 1 + 1 + 1 + 36);
     ASSERT_EQ(rig.dialogs.snapshots.size(), 2u);
     EXPECT_TRUE(rig.dialogs.snapshots[0].inProgress);
     EXPECT_TRUE(rig.dialogs.snapshots[1].inProgress);
@@ -165,6 +165,16 @@ TEST(FlashProcedure, AFailedStartOrStopDoesNotStopTheFlash)
     ASSERT_FALSE(rig.lines().empty());
     EXPECT_EQ(rig.lines().front(), kUpdateVQ8AtoVQ8E);
     EXPECT_EQ(rig.drive->firmwareSaves(), 1);
+}
+
+TEST(FlashProcedure, TheDriveIsNoLongerClaimedOnceTheFlashHasEnded)
+{
+    FlashRig rig(drive("VQ8A"));
+    rig.answer(Button::Yes);
+    rig.answer(Button::No);
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
+    ASSERT_NE(rig.access.device, nullptr);
+    EXPECT_NE(rig.system.open('E', scsi::OpenMode::Exclusive).device, nullptr);
 }
 
 TEST(FlashProcedure, ASecondFlashOfTheSameDriveWorksAgain)
@@ -219,19 +229,22 @@ private:
     int calls_ = 0;
 };
 
-TEST(FlashProcedure, AnExceptionMidFlashStillGivesTheLockBack)
+TEST(FlashProcedure, AnExceptionMidFlashGivesTheLockBackEndsTheFlashAndTellsWhy)
 {
-    // The open, the port query, three requests, two pieces; the third piece throws.
-    ThrowingWaiter waiter(8);
+    // The open, the port query, three requests, the lock, two pieces; the third piece throws.
+    ThrowingWaiter waiter(9);
     RigOptions o = drive("VQ8A");
     o.throughWaitingSystem = true;
     o.waiter = &waiter;
     FlashRig rig(o);
     rig.answer(Button::Yes);
-    EXPECT_THROW(rig.run(), std::runtime_error);
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::CallThrew);
     EXPECT_EQ(rig.count(kWriteBuffer), 2);
     EXPECT_EQ(rig.inhibitor.events,
               (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 5, 3)}));
+    EXPECT_EQ(rig.lines(), (std::vector<std::string>{kUpdateVQ8AtoVQ8E, kBusy, kInProgress, kDefault,
+                                                     "caption: Flash Fail.", "message: the drive call failed"}));
+    EXPECT_EQ(rig.progress.position(), 0);
     EXPECT_FALSE(rig.procedure->inProgress());
 }
 
@@ -467,10 +480,9 @@ TEST_P(TransferFailure, IsToldInOrderEndsTheFlashAndSendsNoClosingRequest)
     EXPECT_EQ(rig.count(kWriteBuffer), writes); // so no closing request either
     EXPECT_EQ(rig.count(kReadBuffer), reads);
     EXPECT_EQ(rig.drive->firmwareSaves(), 0);
-    // Held through the failed piece and the box; given back at the flash's end.
+    // Given back after the failed piece, before its first box.
     EXPECT_EQ(rig.inhibitor.events, (std::vector<std::string>{lockEvent("taken", 3, 3),
-                                                               lockEvent("released", 3u + writes + reads,
-                                                                         expected.size())}));
+                                                               lockEvent("released", 3u + writes + reads, 3)}));
 
     // The failure box came up with the bar at the failed piece; the common end puts it to 0.
     ASSERT_FALSE(rig.dialogs.snapshots.empty());
@@ -638,7 +650,7 @@ TEST(FlashProcedure, ClosingRequestFailureSaysFlashFailAndOffersNoRestart)
     EXPECT_EQ(rig.progress.step(), 1);
     EXPECT_EQ(rig.restart.reboots, 0);
     EXPECT_EQ(rig.inhibitor.events,
-              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 6)}));
+              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 3)}));
 }
 
 TEST(FlashProcedure, ClosingRequestTimeOutIsAFailToo)

@@ -93,8 +93,9 @@ TEST(FlashSession, ButtonIsDisabledAndClosingRefusedForTheWholeFlash)
     EXPECT_TRUE(s.buttonEnabled);
     EXPECT_TRUE(s.session->mayClose());
     EXPECT_EQ(s.buttonChanges, 2);
-    // Every drive call went through the waiter: the open, the port query, 36 requests.
-    EXPECT_EQ(s.rig.waiter.calls, 38);
+    // Every drive call and the lock went through the waiter: the open, the port query,
+    // the lock, 36 requests.
+    EXPECT_EQ(s.rig.waiter.calls, 39);
     EXPECT_TRUE(std::equal(s.rig.drive->firmware().begin(), s.rig.drive->firmware().end(),
                            flashtest::ibmKImage().begin(), flashtest::ibmKImage().end()));
 }

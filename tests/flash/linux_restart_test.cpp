@@ -49,6 +49,9 @@ TEST(LinuxRestart, RebootIsForbiddenByTheSafetyVariableOrByVirtualDrives)
         EXPECT_FALSE(flash::rebootForbidden());
         ScopedEnv virtualDrives("QVX_VIRTUAL_DRIVES", "/tmp/drives");
         EXPECT_TRUE(flash::rebootForbidden());
+        // A folder named 0 holds the drive list's virtual drives too.
+        ScopedEnv folderZero("QVX_VIRTUAL_DRIVES", "0");
+        EXPECT_TRUE(flash::rebootForbidden());
     }
 }
 
@@ -64,7 +67,10 @@ TEST(LinuxRestart, WithTheSafetyVariableRebootOnlySaysWhatItWouldDo)
 
 TEST(LinuxRestart, WithoutASessionNoRightIsLookedUpOrEnabled)
 {
-    ScopedEnv no("QVX_NO_REBOOT", "1");
+    // No session, so no reboot can follow: the safety variable is left out, which would
+    // make every step pretend.
+    ScopedEnv no("QVX_NO_REBOOT", nullptr);
+    ScopedEnv drives("QVX_VIRTUAL_DRIVES", nullptr);
     flash::LinuxRestart restart([](const std::string&) {});
     EXPECT_FALSE(restart.lookupRebootRight().ok);
     EXPECT_FALSE(restart.enableRebootRight().ok);
@@ -105,6 +111,17 @@ struct Offer {
     flash::RestartOffer offer{dialogs, status, cursor, restart};
 };
 
+TEST(LinuxRestart, ADryRunReachesForNoBusAndEndsInWhatItWouldDo)
+{
+    ScopedEnv no("QVX_NO_REBOOT", "1");
+    ScopedEnv noBus(flash::logind::kAddressVariable, "unix:path=/nonexistent/system_bus_socket");
+    Offer offer;
+    EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
+    EXPECT_EQ(offer.log.lines(), (std::vector<std::string>{std::string("dialog Confirm: ") + flash::kRestartQuestion,
+                                                           "cursor: default", "caption: "}));
+    EXPECT_NE(offer.said.find("would call"), std::string::npos) << offer.said;
+}
+
 TEST(LinuxRestart, CanRebootYesLeadsToExactlyOneRebootWithoutInteraction)
 {
     LogindMock mock;
@@ -141,6 +158,7 @@ TEST(LinuxRestart, WithoutLogindOnTheBusTheOfferEndsInTheLookupBox)
 {
     LogindMock mock(LogindMock::Start::BusOnly);
     REQUIRE_LOGIND_MOCK(mock);
+    const RealReboot real; // no logind, so nothing to reboot
     Offer offer;
     EXPECT_EQ(offer.run(), flash::RestartOutcome::LookupFailed);
     EXPECT_EQ(offer.log.lines(), offer.endingIn("box LookupPrivilegeValue() failed: Exit Error"));

@@ -2,6 +2,7 @@
 #include "sg_translation.h"
 
 #include "records.h"
+#include "sense_report.h"
 
 #include <gtest/gtest.h>
 
@@ -288,6 +289,15 @@ TEST_F(SgCompletion, DescriptorSenseIsWrittenBackInFixedFormat)
     // A descriptor running past the bytes handed over is dropped; the header still counts.
     complete(checkCondition(11), {0x72, 0x02, 0x04, 0x01, 0, 0, 0, 12, 0x03, 0x02, 0, 0x9C});
     EXPECT_EQ(senseInRecord(), (Bytes{0x70, 0, 0x02, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x04, 0x01, 0, 0, 0, 0}));
+
+    // VALID clear, command-specific information, the stream flags (the report shows them)
+    // and a descriptor past the additional length, which does not count.
+    complete(checkCondition(40), {0x72, 0x00, 0x00, 0x01, 0, 0, 0, 28,
+                                  0x00, 0x0A, 0x00, 0, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0x00,
+                                  0x01, 0x0A, 0, 0, 0, 0, 0, 0, 0xCA, 0xFE, 0xBE, 0xEF,
+                                  0x04, 0x02, 0, 0xA0, 0x03, 0x02, 0, 0x9C});
+    EXPECT_EQ(senseInRecord(), (Bytes{0x70, 0, 0xA0, 0, 0, 0x01, 0, 0x0A, 0xCA, 0xFE, 0xBE, 0xEF, 0x00, 0x01, 0, 0, 0, 0}));
+    EXPECT_EQ(directSenseText(rec), "Scsi status: 02h, SensCode: A0 00 01");
 }
 
 TEST_F(SgCompletion, StatusWithoutSense)

@@ -15,6 +15,19 @@
 namespace app {
 namespace {
 
+// Runs before the application connects to the display.
+int& beforeTheDisplay(int& argc)
+{
+    // On X11, Qt hands the window's picture to the server in shared memory, and before it
+    // paints over a part the server may still be reading, it asks the server and waits for
+    // the answer: a server slow to answer (a busy machine) held the event loop at every
+    // paint of the bar. The window is small; its picture goes over the connection instead,
+    // and no paint waits for the server. A setting of the user's own is left alone.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+    return argc;
+}
+
 // On X11 the window manager and the task bar group windows by the class part of WM_CLASS,
 // which Qt takes from the application's name, here the long application title. Each window
 // gets the short name that the desktop entry and the Wayland app id carry instead; the
@@ -51,7 +64,7 @@ void nameApplication()
 }
 
 FlashApplication::FlashApplication(int& argc, char** argv)
-    : QApplication(argc, argv)
+    : QApplication(beforeTheDisplay(argc), argv)
     , exceptionDisplay(&FlashApplication::showException)
 {
     nameApplication();

@@ -1,5 +1,6 @@
-// The application object: names the application as a whole and shows an exception that
-// escapes an event handler in a message box, after which the program goes on.
+// The application object: names the application as a whole, keeps the window's paints
+// from waiting for an X server, and shows an exception that escapes an event handler in a
+// message box, after which the program goes on.
 #pragma once
 
 #include <QApplication>

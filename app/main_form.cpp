@@ -4,6 +4,7 @@
 #include "file_masks.h"
 #include "program_texts.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,6 +36,8 @@ constexpr int kFormWidth = 497;
 constexpr int kSelectLabel2Left = 264;
 // How far a label's text may be narrowed to stay inside the form (percent of its width).
 constexpr int kNarrowestStretch = 70;
+// One frame at 60 Hz: the window is painted at most this often.
+constexpr qint64 kFrameMs = 16;
 
 // A bare top-level widget is a "filler" to assistive technology, which screen readers do
 // not take for a window: the form says it is one (a frame, named by its caption).
@@ -154,7 +157,17 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     // A file list box starts out on the current directory.
     dir1_ = dir2_ = QDir::currentPath().toStdString();
 
-    state_.progress.setOnChange([this] { showProgress(); });
+    // The event loop paints what changed, once a turn. The window notes when the loop last
+    // turned, to tell a build, which copies on this thread without returning to it, from a
+    // flash, whose drive calls wait in it.
+    sinceLoopTurned_.start();
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        const auto turned = [this] { sinceLoopTurned_.restart(); };
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, turned);
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, turned);
+    }
+
+    state_.progress.setOnChange([this] { progressChanged(); });
     showProgress();
     autoSize();
     // Where the form puts the window on the screen.
@@ -317,7 +330,7 @@ void TMainForm::showDriveNode()
 void TMainForm::setCaption(const std::string& text)
 {
     GroupBox2->setTitle(toQt(text));
-    GroupBox2->repaint();
+    paintIfLoopStalled();
 }
 
 std::string TMainForm::caption() const
@@ -346,8 +359,20 @@ void TMainForm::fillList(QListWidget* list, const std::string& directory, const 
     }
 }
 
+void TMainForm::progressChanged()
+{
+    // A build moves the model thousands of times; the bar follows once a turn of the event
+    // loop, or once a frame while a build holds the loop.
+    if (!progressQueued_) {
+        progressQueued_ = true;
+        QMetaObject::invokeMethod(this, &TMainForm::showProgress, Qt::QueuedConnection);
+    }
+    paintIfLoopStalled();
+}
+
 void TMainForm::showProgress()
 {
+    progressQueued_ = false;
     const ui::ProgressModel& p = state_.progress;
     const auto clampInt = [](std::int64_t v) {
         return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
@@ -355,15 +380,29 @@ void TMainForm::showProgress()
     const int min = clampInt(p.min());
     const int max = clampInt(p.max());
     const int value = clampInt(p.position());
-    // A Step of its own changes nothing on the screen; a paint outside the event loop waits
-    // for the display, so only a change is painted.
+    // A Step of its own changes nothing on the screen.
     if (min == ProgressBar->minimum() && max == ProgressBar->maximum() && value == ProgressBar->value())
         return;
+    // The bar would paint itself at once whenever it moves by a chunk; the event loop paints
+    // it instead, or paintIfLoopStalled.
+    ProgressBar->setUpdatesEnabled(false);
     ProgressBar->setRange(min, max);
     ProgressBar->setValue(value);
-    // A build runs on this thread without returning to the event loop.
-    if (ProgressBar->isVisible())
-        ProgressBar->repaint();
+    ProgressBar->setUpdatesEnabled(true);
+}
+
+void TMainForm::paintIfLoopStalled()
+{
+    // A paint can wait for the display. A flash waits for its drive in a local event loop,
+    // which paints the status line and the bar as they change. A build copies without
+    // returning to the loop: once it has held the loop for a frame, the status line and
+    // the bar are painted here, at once, and again a frame later at the earliest, so the
+    // bar still moves with the bytes.
+    if (sinceLoopTurned_.elapsed() < kFrameMs || !GroupBox2->isVisible())
+        return;
+    showProgress();
+    GroupBox2->repaint();
+    sinceLoopTurned_.restart();
 }
 
 void TMainForm::FlashButtonClick()

@@ -8,6 +8,7 @@
 #include "startup.h"
 #include "ui_ports.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -70,7 +71,8 @@ public:
     void setDriveLines(const std::vector<DriveLine>& lines) override;
     void selectDriveLine(int index) override;
 
-    // ui::StatusLine: GroupBox2's caption, repainted at once.
+    // ui::StatusLine: GroupBox2's caption, painted by the event loop, or at once while a
+    // build holds the loop.
     void setCaption(const std::string& text) override;
     std::string caption() const override;
 
@@ -95,11 +97,15 @@ private:
     void fitLabel(QLabel* label, int rightEdge);
     void autoSize();
     void fillList(QListWidget* list, const std::string& directory, const std::string& mask);
+    void progressChanged();
     void showProgress();
+    void paintIfLoopStalled();
 
     ProgramState& state_;
     QtBusyCursor cursor_;
     double scale_ = 1.0;
+    QElapsedTimer sinceLoopTurned_;
+    bool progressQueued_ = false;
     std::string dir1_, dir2_, mask1_, mask2_;
     bool focusGivenAway_ = false;
     QPointer<QWidget> focusTakenBy_;

@@ -10,6 +10,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -125,6 +126,18 @@ void QtDialogs::messageBox(const std::string& text, const std::string& title)
     box.setWindowModality(Qt::ApplicationModal);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.exec();
+}
+
+QtBusyCursor::QtBusyCursor()
+{
+    // The first hourglass is read from the cursor theme on disk and handed to the display:
+    // milliseconds, tens of them on a busy machine, and a flash sets it while its event loop
+    // should be turning. It is loaded once, here, on a window that is never shown.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return;
+    QWindow window;
+    window.create();
+    window.setCursor(Qt::WaitCursor);
 }
 
 QtBusyCursor::~QtBusyCursor()

@@ -33,6 +33,7 @@ private:
 
 class QtBusyCursor : public ui::BusyCursor {
 public:
+    QtBusyCursor();
     ~QtBusyCursor() override;
     void setBusy(bool busy) override;
     bool busy() const { return busy_; }

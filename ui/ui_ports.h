@@ -29,7 +29,7 @@ public:
 };
 
 // The caption of GroupBox2: the status line of a flash or a build.
-// Setting it repaints at once, so the text shows while a request is in flight.
+// The text shows while a request is in flight and while a build runs.
 class StatusLine {
 public:
     virtual ~StatusLine() = default;

@@ -170,6 +170,7 @@ TEST(FlashWindow, TheWindowPaintsAndRefusesToCloseWhileTheDriveWorks)
                                                           "released after 37 requests, 0 lines"}));
     EXPECT_EQ(box->title().toStdString(), "");
     EXPECT_TRUE(button->isEnabled());
+    QCoreApplication::processEvents(); // the bar follows once a turn of the event loop
     EXPECT_EQ(bar->value(), 0);
     EXPECT_TRUE(form.close());
 }

@@ -112,12 +112,15 @@ TEST(QtWaiter, WhileWaitingUserInputIsDroppedButACloseRequestIsDelivered)
 TEST(QtWaiter, SleepWaitsTheWholeTimeAndServesEvents)
 {
     app::QtWaiter waiter;
-    Ticker ticker;
+    // An event already due when the sleep starts is served during it (a count of a timer's
+    // ticks would depend on how the busy machine schedules the thread).
+    bool served = false;
+    QTimer::singleShot(0, [&served] { served = true; });
     QElapsedTimer clock;
     clock.start();
     waiter.sleep(60ms);
     EXPECT_GE(clock.elapsed(), 60);
-    EXPECT_GE(ticker.ticks, 3);
+    EXPECT_TRUE(served);
 }
 
 TEST(QtWaiter, OffTheGuiThreadTheCallRunsInPlace)

@@ -109,12 +109,18 @@ same() {
   return 1
 }
 
-# The sources as this working tree holds them: tracked files and new files not ignored.
+# The sources as this working tree holds them: tracked files and new files not ignored
+# (outside a git working tree: everything but the build and output folders).
 copy_sources() {
   mkdir -p "$1"
-  (cd "$root" && git ls-files -z --cached --others --exclude-standard |
-     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-     tar --null -T - -cf -) | tar -xf - -C "$1"
+  if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    (cd "$root" && git ls-files -z --cached --others --exclude-standard |
+       while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+       tar --null -T - -cf -) | tar -xf - -C "$1"
+  else
+    tar -C "$root" --exclude=./build --exclude='./build-*' --exclude=./out --exclude=./.cache -cf - . |
+      tar -xf - -C "$1"
+  fi
 }
 
 # One run: a clean configure and build of the program with no compiler cache.

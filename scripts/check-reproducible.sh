@@ -125,12 +125,12 @@ copy_sources() {
 
 # One run: a clean configure and build of the program with no compiler cache.
 build_program() {
-  local src=$1 bld=$2
+  local src=$1 bld=$2 log=$3
   env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER CCACHE_DISABLE=1 \
-    cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASH_BENCHMARKS=OFF >"$bld.log" 2>&1 &&
+    cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASH_BENCHMARKS=OFF >"$log" 2>&1 &&
   env -u CMAKE_CXX_COMPILER_LAUNCHER CCACHE_DISABLE=1 \
-    cmake --build "$bld" --target flashutil -j"$(nproc)" >>"$bld.log" 2>&1 ||
-  { tail -n 30 "$bld.log" >&2; echo "FAIL: the build in $bld failed (log: $bld.log)" >&2; exit 1; }
+    cmake --build "$bld" --target flashutil -j"$(nproc)" >>"$log" 2>&1 ||
+  { tail -n 30 "$log" >&2; echo "FAIL: the build in $bld failed (log: $log)" >&2; exit 1; }
 }
 
 # The release that a template builds with its Build button, in FOLDER.
@@ -154,7 +154,7 @@ mkdir -p "$one/home"
 (
   umask 0022
   export TZ=UTC LC_ALL=C.UTF-8 HOME=$one/home
-  build_program "$src1" "$bld1"
+  build_program "$src1" "$bld1" "$one/build.log"
   build_release "$bld1/app/W2KVQXXXX.EXE" "$one/release"
 )
 echo "   built in $(($(date +%s) - start)) s"
@@ -167,7 +167,7 @@ mkdir -p "$two/home"
 (
   umask 0002
   export TZ=Pacific/Chatham LC_ALL=C HOME=$two/home
-  build_program "$src2" "$bld2"
+  build_program "$src2" "$bld2" "$two/build.log"
   build_release "$bld2/app/W2KVQXXXX.EXE" "$two/release-folder"
 )
 echo "   built in $(($(date +%s) - start)) s"

@@ -11,6 +11,10 @@ korvane-flash-vq8e10, version <program version>+vq8e.vq10. The libraries it need
 found by dpkg-shlibdeps. Prints the path of the package written to OUTDIR (default: the
 current directory).
 
+Packing the same program twice gives the same bytes. Every date in the package (the files'
+modification times, the changelog's, the AppStream release date) is SOURCE_DATE_EPOCH when
+that is set, and otherwise the program file's own modification time: see release_date().
+
 Every release package provides, conflicts with and replaces "korvane-flash-utility": all
 of them share the desktop entry's name, which is also the program's Wayland app id, so
 installing one release takes the place of another.
@@ -111,6 +115,18 @@ class Program:
         data = self.data if data is None else data
         at = data.find(START_KEYWORD)
         return data[at:at + CONTAINER_SIZE] if at >= 0 else b""
+
+
+def release_date(program_path):
+    """The one date of the package, in seconds since 1970-01-01 UTC: SOURCE_DATE_EPOCH when
+    it is set (as Debian's reproducible builds use it), otherwise the modification time of
+    the program file (for a release, when the template wrote it)."""
+    given = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if given:
+        if not re.fullmatch(r"[0-9]+", given):
+            raise Refused("SOURCE_DATE_EPOCH=%s: not a number of seconds since 1970-01-01 UTC" % given)
+        return int(given)
+    return int(os.stat(program_path).st_mtime)
 
 
 def texts(program, values):
@@ -230,8 +246,7 @@ def build(program_path, outdir):
     if os.environ.get("DEBEMAIL"):
         maintainer = "%s <%s>" % (os.environ.get("DEBFULLNAME", "Korvane flash utility developers"),
                                   os.environ["DEBEMAIL"])
-    # The release's date: when its file was written.
-    stamp = int(os.stat(program_path).st_mtime)
+    stamp = release_date(program_path)
     libdir = "/usr/lib/" + pkg
     values = {
         "PACKAGE": pkg, "VERSION": version, "PROGRAM": program.name, "LIBDIR": libdir,
@@ -276,9 +291,17 @@ def build(program_path, outdir):
                     sums.append("%s  %s\n" % (hashlib.md5(f.read()).hexdigest(), os.path.relpath(path, tree)))
         write(tree + "/DEBIAN/md5sums", "".join(sorted(sums, key=lambda line: line[34:])))
 
+        # Every file and folder dated alike; dpkg-deb dates the archive members by
+        # SOURCE_DATE_EPOCH too (otherwise by the clock).
+        for base, dirs, files in os.walk(tree):
+            for name in dirs + files:
+                os.utime(os.path.join(base, name), (stamp, stamp), follow_symlinks=False)
+        os.utime(tree, (stamp, stamp))
+
         os.makedirs(outdir, exist_ok=True)
         deb = os.path.join(outdir, "%s_%s_%s.deb" % (pkg, version, arch))
-        run(["dpkg-deb", "--root-owner-group", "-Zxz", "--build", tree, deb])
+        run(["dpkg-deb", "--root-owner-group", "-Zxz", "--build", tree, deb],
+            env={**os.environ, "SOURCE_DATE_EPOCH": str(stamp)})
         return deb
     finally:
         shutil.rmtree(tree, ignore_errors=True)

@@ -2,7 +2,7 @@
 # The whole road with the real programs: two firmware files, a release built from the
 # template with the Build button, and that release flashing virtual drives.
 #
-#   scripts/road.sh [--interactive] [--shots DIR] TEMPLATE WORKDIR
+#   scripts/road.sh [--interactive] [--build-only] [--shots DIR] TEMPLATE WORKDIR
 #
 # TEMPLATE is the built program (W2KVQXXXX.EXE, still holding the empty-slot marker).
 # WORKDIR is made afresh: the template copied in as W2KVQXXXX.EXE, two generated firmware
@@ -20,20 +20,24 @@
 # --interactive: the windows open on the user's display and the user drives them; the
 # script prepares the folder, says what to do, and checks the results afterwards.
 #
+# --build-only: played up to the checked release W2KVQ8E10.EXE; nothing is flashed.
+#
 # The release never restarts the machine here: QVX_NO_REBOOT=1 is set, and the drives are
 # virtual (QVX_VIRTUAL_DRIVES).
 set -euo pipefail
 
 interactive=0
+build_only=0
 shots=
 while [ $# -gt 0 ]; do
   case $1 in
     --interactive) interactive=1; shift ;;
+    --build-only) build_only=1; shift ;;
     --shots) shots=$2; shift 2 ;;
     *) break ;;
   esac
 done
-[ $# -eq 2 ] || { sed -n '2,25p' "$0" >&2; exit 2; }
+[ $# -eq 2 ] || { sed -n '2,26p' "$0" >&2; exit 2; }
 
 TEMPLATE=$(readlink -f "$1")
 WORK=$(readlink -m "$2")
@@ -50,6 +54,7 @@ FLASH_TITLE='\[VQ8E10\]$'
 # ~/.cache), and a session that ends elsewhere must not take ours with it.
 if [ "$interactive" -eq 0 ] && [ -z "${ROAD_IN_SESSION:-}" ]; then
   args=(--shots "$shots" "$TEMPLATE" "$WORK")
+  [ "$build_only" -eq 0 ] || args=(--build-only "${args[@]}")
   XDG_RUNTIME_DIR=$(mktemp -d /tmp/road-runtime-XXXXXX)
   export XDG_RUNTIME_DIR
   ROAD_IN_SESSION=1 exec dbus-run-session -- bash "$0" "${args[@]}" 2> >(grep -v -e 'fd limit' -e 'Activating service' -e 'Successfully activated' -e 'SpiRegistry daemon' >&2)
@@ -242,6 +247,10 @@ play() {
   [ "$(status_line "$BUILD_TITLE")" = "Build $RELEASE ok!" ] || fail "the build did not succeed"
   stop_program
   check_release || fail "the new program is not the template with the two slots filled"
+  if [ "$build_only" -eq 1 ]; then
+    echo "release built; screenshots in $shots"
+    return 0
+  fi
 
   start_program "$RELEASE" QVX_VIRTUAL_DRIVES="$WORK/drives" QVX_NO_REBOOT=1
   seen=$($UI wait-dialog 'Do you wish to continue' Yes) || fail "$RELEASE showed no start-up warning"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test twice: in a normal build and in
-# an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# an AddressSanitizer + UndefinedBehaviorSanitizer build. Then builds the program twice
+# more, in other folders, times and umasks, and checks that the template, a release and
+# its package come out the same (scripts/check-reproducible.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,3 +22,5 @@ echo "== tests (sanitizers) =="
 ctest --test-dir "$root/build-asan" --output-on-failure -j2 --timeout 600
 echo "== tests =="
 ctest --test-dir "$root/build" --output-on-failure -j2 --timeout 900
+echo "== reproducible build =="
+bash "$root/scripts/check-reproducible.sh"

@@ -7,6 +7,7 @@
 //   build_bench                      the timings (Google Benchmark options apply)
 //   build_bench --rss-delta          peak resident memory before and after one build
 #include "bench_main.h"
+#include "quiet_ui.h"
 #include "build_procedure.h"
 
 #include <benchmark/benchmark.h>
@@ -28,26 +29,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-class QuietDialogs : public ui::Dialogs {
-public:
-    ui::Button messageDialog(const std::string&, ui::DialogKind, const std::vector<ui::Button>&) override
-    {
-        return ui::Button::None;
-    }
-    void showMessage(const std::string& text) override { lastMessage = text; }
-    void messageBox(const std::string&, const std::string&) override {}
-    std::string lastMessage;
-};
-
-class QuietStatus : public ui::StatusLine {
-public:
-    void setCaption(const std::string& text) override { caption_ = text; }
-    std::string caption() const override { return caption_; }
-
-private:
-    std::string caption_;
-};
 
 struct Stage {
     fs::path dir;

@@ -2,7 +2,7 @@
 // compares, closing request, restart offer) against a drive that answers at once, with no
 // pauses: what the program itself costs, beside the drive's own time. And the same flash
 // in the window against a slow drive: how long the window's event loop is ever held up.
-#include "bench_main.h"
+#include "window_bench_main.h"
 #include "flash_procedure.h"
 #include "flash_session.h"
 #include "restart_offer.h"
@@ -341,11 +341,7 @@ BENCHMARK(BM_FlashWindowEventLoopHoldUp)->Unit(benchmark::kMillisecond)->Iterati
 
 } // namespace
 
-// The window needs the program's application object; without a display it draws offscreen.
 int main(int argc, char** argv)
 {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    app::FlashApplication application(argc, argv);
-    return runBenchmarks(argc, argv);
+    return runWindowBenchmarks(argc, argv);
 }

@@ -12,7 +12,8 @@
 // 1.5 times builder_ms plus one frame (16 ms); worst_window_ms the slowest window build;
 // bar_paints how often the bar was painted during a window build. QT_QPA_PLATFORM picks
 // the display (offscreen without one); the figures that matter are on an X server (Xvfb).
-#include "bench_main.h"
+#include "window_bench_main.h"
+#include "quiet_ui.h"
 #include "build_procedure.h"
 
 #include "drive_search.h"
@@ -50,26 +51,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kOutput = "W2KVQ8E10.EXE";
 constexpr const char* kFinalCaption = "Build W2KVQ8E10.EXE ok!";
-
-class QuietDialogs : public ui::Dialogs {
-public:
-    ui::Button messageDialog(const std::string&, ui::DialogKind, const std::vector<ui::Button>&) override
-    {
-        return ui::Button::None;
-    }
-    void showMessage(const std::string& text) override { lastMessage = text; }
-    void messageBox(const std::string&, const std::string&) override {}
-    std::string lastMessage;
-};
-
-class QuietStatus : public ui::StatusLine {
-public:
-    void setCaption(const std::string& text) override { caption_ = text; }
-    std::string caption() const override { return caption_; }
-
-private:
-    std::string caption_;
-};
 
 // A scratch directory holding the template under its name and the two BIN files; the
 // process works in it while the benchmark runs, as the program works in its own.
@@ -261,11 +242,7 @@ BENCHMARK_CAPTURE(BM_BuildWindowVsBuilder, unstripped, UNSTRIPPED_TEMPLATE)
 
 } // namespace
 
-// The window needs the program's application object; without a display it draws offscreen.
 int main(int argc, char** argv)
 {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    app::FlashApplication application(argc, argv);
-    return runBenchmarks(argc, argv);
+    return runWindowBenchmarks(argc, argv);
 }

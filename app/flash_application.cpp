@@ -34,8 +34,11 @@ int& beforeTheDisplay(int& argc)
 // instance part (the program's file name) stays as Qt set it.
 void setWindowClass(QWindow* window)
 {
+    // Only the xcb platform draws through an X connection; the offscreen one may still answer
+    // for X11, without a connection.
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr || window->handle() == nullptr)
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || x11 == nullptr
+        || x11->connection() == nullptr || window->handle() == nullptr)
         return;
     xcb_connection_t* connection = x11->connection();
     const auto id = static_cast<xcb_window_t>(window->winId());

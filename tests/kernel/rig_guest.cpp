@@ -72,8 +72,8 @@ std::string show(const std::vector<T>& items)
 class NoRestart : public flash::RestartSystem {
 public:
     flash::StepResult openSession() override { return {false, 1, "no restarts in the rig"}; }
-    flash::StepResult lookupRebootRight() override { return {false, 1, {}}; }
-    flash::StepResult enableRebootRight() override { return {false, 1, {}}; }
+    flash::StepResult findRebootService() override { return {false, 1, {}}; }
+    flash::StepResult checkRebootAllowed() override { return {false, 1, {}}; }
     void reboot() override {}
 };
 

@@ -71,8 +71,8 @@ public:
 class NoRestart : public flash::RestartSystem {
 public:
     flash::StepResult openSession() override { return flash::StepResult::success(); }
-    flash::StepResult lookupRebootRight() override { return flash::StepResult::success(); }
-    flash::StepResult enableRebootRight() override { return flash::StepResult::success(); }
+    flash::StepResult findRebootService() override { return flash::StepResult::success(); }
+    flash::StepResult checkRebootAllowed() override { return flash::StepResult::success(); }
     void reboot() override {}
 };
 

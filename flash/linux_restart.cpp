@@ -84,7 +84,7 @@ StepResult LinuxRestart::openSession()
     return StepResult::success();
 }
 
-StepResult LinuxRestart::lookupRebootRight()
+StepResult LinuxRestart::findRebootService()
 {
     if (rebootForbidden())
         return StepResult::success();
@@ -97,7 +97,7 @@ StepResult LinuxRestart::lookupRebootRight()
     return StepResult::success();
 }
 
-StepResult LinuxRestart::enableRebootRight()
+StepResult LinuxRestart::checkRebootAllowed()
 {
     if (rebootForbidden())
         return StepResult::success();

@@ -30,9 +30,9 @@ public:
     // Connects to the system bus.
     StepResult openSession() override;
     // Finds logind's manager on the bus: it is what grants and performs a reboot.
-    StepResult lookupRebootRight() override;
+    StepResult findRebootService() override;
     // The process may reboot: logind's CanReboot answers "yes", or it holds CAP_SYS_BOOT.
-    StepResult enableRebootRight() override;
+    StepResult checkRebootAllowed() override;
     // logind's Reboot(false): no interactive authentication, other sessions' inhibitors
     // are overridden as far as logind allows the caller.
     void reboot() override;

@@ -24,10 +24,10 @@ RestartOutcome RestartOffer::run()
         if (!step(&RestartSystem::openSession).ok) {
             dialogs_.messageBox(kExitError, kOpenSessionFailed);
             outcome = RestartOutcome::OpenSessionFailed;
-        } else if (!step(&RestartSystem::lookupRebootRight).ok) {
+        } else if (!step(&RestartSystem::findRebootService).ok) {
             dialogs_.messageBox(kExitError, kLookupRightFailed);
             outcome = RestartOutcome::LookupFailed;
-        } else if (!step(&RestartSystem::enableRebootRight).ok) {
+        } else if (!step(&RestartSystem::checkRebootAllowed).ok) {
             dialogs_.messageBox(kExitError, kEnableRightFailed);
             outcome = RestartOutcome::EnableFailed;
         } else {

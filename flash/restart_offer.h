@@ -31,10 +31,10 @@ struct StepResult {
 class RestartSystem {
 public:
     virtual ~RestartSystem() = default;
-    virtual StepResult openSession() = 0;       // reach whoever grants restarts
-    virtual StepResult lookupRebootRight() = 0; // find the right to restart
-    virtual StepResult enableRebootRight() = 0; // make sure this process holds it
-    virtual void reboot() = 0;                  // an orderly, forced restart; its result is not reported
+    virtual StepResult openSession() = 0;        // reach whoever grants restarts
+    virtual StepResult findRebootService() = 0;  // find the service that grants and performs them
+    virtual StepResult checkRebootAllowed() = 0; // make sure this process may restart
+    virtual void reboot() = 0;                   // an orderly, forced restart; its result is not reported
 };
 
 // How the offer ended, for callers and tests; the user has already been told.

@@ -11,6 +11,7 @@
 #include "progress_model.h"
 #include "ui_ports.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -25,9 +26,9 @@ inline constexpr const char* kShortReadFormat = "Read buffer short: %u of %u byt
 inline constexpr const char* kOpenErrorText = "Error opening: ";
 
 // The error of a request sent with no open drive, as the system reports a closed handle.
-inline constexpr int kNoDeviceError = 9; // EBADF
+inline constexpr int kNoDeviceError = EBADF;
 // The error of a request whose offset, length or data block is out of range; nothing is sent.
-inline constexpr int kBadRequestError = 22; // EINVAL
+inline constexpr int kBadRequestError = EINVAL;
 
 class Requests {
 public:

@@ -51,6 +51,7 @@
 #include "records.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -88,7 +89,7 @@ struct Fault {
     bool persistent = false;
     SenseTriple sense{0x05, 0x24, 0x00};
     bool withSense = true;
-    int error = 5; // EIO
+    int error = EIO;
     std::uint32_t missingBytes = 1;
     std::uint32_t corruptOffset = 0;
 
@@ -148,10 +149,10 @@ struct CommandAnswer {
 std::array<std::uint8_t, 18> fixedSense(SenseTriple sense);
 
 // Errors of a vanished drive: its open fails with ENXIO, its calls with ENODEV.
-inline constexpr int kVanishedOpenError = 6;  // ENXIO
-inline constexpr int kVanishedCallError = 19; // ENODEV
-inline constexpr int kBusyError = 16;         // EBUSY
-inline constexpr int kTimedOutError = 110;    // ETIMEDOUT
+inline constexpr int kVanishedOpenError = ENXIO;
+inline constexpr int kVanishedCallError = ENODEV;
+inline constexpr int kBusyError = EBUSY;
+inline constexpr int kTimedOutError = ETIMEDOUT;
 
 class VirtualDrive : public std::enable_shared_from_this<VirtualDrive> {
 public:

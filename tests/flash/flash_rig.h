@@ -47,8 +47,8 @@ class FakeRestart : public flash::RestartSystem {
 public:
     explicit FakeRestart(ui::UiLog& log) : log_(log) {}
     flash::StepResult openSession() override { return step(1, "open session"); }
-    flash::StepResult lookupRebootRight() override { return step(2, "look up right"); }
-    flash::StepResult enableRebootRight() override { return step(3, "enable right"); }
+    flash::StepResult findRebootService() override { return step(2, "look up right"); }
+    flash::StepResult checkRebootAllowed() override { return step(3, "enable right"); }
     void reboot() override
     {
         ++reboots;

@@ -72,8 +72,8 @@ TEST(LinuxRestart, WithoutASessionNoRightIsLookedUpOrEnabled)
     ScopedEnv no("QVX_NO_REBOOT", nullptr);
     ScopedEnv drives("QVX_VIRTUAL_DRIVES", nullptr);
     flash::LinuxRestart restart([](const std::string&) {});
-    EXPECT_FALSE(restart.lookupRebootRight().ok);
-    EXPECT_FALSE(restart.enableRebootRight().ok);
+    EXPECT_FALSE(restart.findRebootService().ok);
+    EXPECT_FALSE(restart.checkRebootAllowed().ok);
 }
 
 // ---------------------------------------------------------------- over a real D-Bus, with logind mocked
@@ -175,8 +175,8 @@ TEST(LinuxRestart, ARebootThatLogindRefusesIsWrittenToStandardError)
                        "name='org.freedesktop.DBus.Error.InteractiveAuthorizationRequired')");
     flash::LinuxRestart restart({}, unprivileged);
     ASSERT_TRUE(restart.openSession().ok);
-    ASSERT_TRUE(restart.lookupRebootRight().ok);
-    ASSERT_TRUE(restart.enableRebootRight().ok);
+    ASSERT_TRUE(restart.findRebootService().ok);
+    ASSERT_TRUE(restart.checkRebootAllowed().ok);
     testing::internal::CaptureStderr();
     restart.reboot();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),

@@ -14,6 +14,7 @@
 #include "restart_offer.h"
 #include "waiter.h"
 
+#include "as_nobody.h"
 #include "discovery.h"
 #include "linux_pass_through.h"
 #include "requests.h"
@@ -71,8 +72,8 @@ std::string show(const std::vector<T>& items)
 class NoRestart : public flash::RestartSystem {
 public:
     flash::StepResult openSession() override { return {false, 1, "no restarts in the rig"}; }
-    flash::StepResult lookupRebootRight() override { return {false, 1, {}}; }
-    flash::StepResult enableRebootRight() override { return {false, 1, {}}; }
+    flash::StepResult findRebootService() override { return {false, 1, {}}; }
+    flash::StepResult checkRebootAllowed() override { return {false, 1, {}}; }
     void reboot() override {}
 };
 
@@ -213,25 +214,20 @@ void writeBuffers(Machine& m, User& user, char letter, bool closingToo)
     m.access.device.reset();
 }
 
-// Runs f in a child process as user and group "nobody"; returns its failure count.
+// Runs f's checks in a child process as user and group "nobody", with no supplementary
+// group left that root held; returns its failure count.
 int asNobody(const std::function<void()>& f)
 {
     std::fflush(stdout);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const int code = testsupport::asNobody([&] {
         failures = 0;
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            std::printf("RIG CHECK FAILED [%s]: cannot become nobody\n", scenario.c_str());
-            std::fflush(stdout);
-            ::_exit(1);
-        }
         f();
         std::fflush(stdout);
-        ::_exit(failures > 0 ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+        return failures > 0 ? 1 : 0;
+    });
+    if (code == 250)
+        std::printf("RIG CHECK FAILED [%s]: cannot become nobody\n", scenario.c_str());
+    return code == 0 ? 0 : 1;
 }
 
 const std::string kSenseIllegal = "Scsi status: 02h, SensCode: 05 20 00";

@@ -12,14 +12,28 @@
 
 #include "waiter.h"
 
+#include <memory>
+#include <vector>
+
 namespace app {
 
 class QtWaiter : public flash::Waiter {
 public:
+    QtWaiter();
+    ~QtWaiter() override;
+
     // Without a QCoreApplication, or when called off the GUI thread, the call simply
     // runs where it is called.
     void runBlocking(const std::function<void()>& call) override;
     void sleep(std::chrono::milliseconds duration) override;
+
+private:
+    // The calls run on worker threads kept for the waiter's life, not on a thread made
+    // and joined per call: joining made the GUI thread wait for the thread's own end
+    // after every drive call, which a busy machine stretched past a frame. A second
+    // worker is made only for a call started while another is waited for.
+    class Worker;
+    std::vector<std::unique_ptr<Worker>> workers_;
 };
 
 } // namespace app

@@ -58,6 +58,22 @@ TEST(QtWaiter, ACallThatEndsAtOnceDoesNotHang)
     }
 }
 
+// A call started from an event served while another is waited for: it may be handed to the
+// worker that has just ended the first one, before the first wait has seen that end.
+TEST(QtWaiter, ACallStartedWhileAnotherIsWaitedForLeavesNeitherWaitHanging)
+{
+    app::QtWaiter waiter;
+    QObject gui;
+    for (int i = 0; i < 1000; ++i) {
+        int inner = 0;
+        waiter.runBlocking([&] {
+            QMetaObject::invokeMethod(&gui, [&] { waiter.runBlocking([&] { inner = i; }); }, Qt::QueuedConnection);
+        });
+        QCoreApplication::processEvents();
+        ASSERT_EQ(inner, i);
+    }
+}
+
 TEST(QtWaiter, AnExceptionOfTheCallComesOutOnTheCallingThread)
 {
     app::QtWaiter waiter;

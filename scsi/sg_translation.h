@@ -5,6 +5,7 @@
 #pragma once
 
 #include "drive_system.h"
+#include "records.h"
 
 #include <array>
 #include <cstdint>
@@ -102,13 +103,6 @@ struct Completion {
     std::uint8_t senseLengthWritten = 0; // sb_len_wr
     std::int32_t resid = 0;
     std::uint32_t durationMs = 0;
-};
-
-// The drive's SCSI address as the system knows it (channel, target, lun).
-struct Address {
-    std::uint8_t path = 0;
-    std::uint8_t target = 0;
-    std::uint8_t lun = 0;
 };
 
 // Classifies the completion and, when the command completed (Good, Status, Sense),

@@ -293,4 +293,23 @@ CallResult translateCompletion(const Request& request, const Completion& complet
     return result;
 }
 
+CallResult carryRecord(std::uint32_t controlCode, std::span<std::uint8_t> record,
+                       std::uint32_t inputLength, std::uint32_t outputLength,
+                       std::span<std::uint8_t> data, const Address& address,
+                       const Executor& execute)
+{
+    const Translation t = translateRequest(controlCode, record, inputLength, outputLength, data);
+    if (!t.ok()) {
+        CallResult refused;
+        refused.outcome = Outcome::OsError;
+        refused.error = t.error;
+        refused.detail = t.detail;
+        return refused;
+    }
+    // Room for as many sense bytes as mx_sb_len can ask for.
+    std::array<std::uint8_t, 255> sense{};
+    const Completion c = execute(t.request, sense);
+    return translateCompletion(t.request, c, sense, address, record);
+}
+
 } // namespace scsi::sg

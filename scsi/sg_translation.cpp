@@ -133,8 +133,11 @@ Translation translateRequest(std::uint32_t controlCode, std::span<std::uint8_t> 
     const bool buffered = controlCode == kIoctlScsiPassThrough;
     if (!buffered && controlCode != kIoctlScsiPassThroughDirect)
         return refuse(hex("unsupported control code", controlCode));
+    // The status, sense length and address come back in the header, so what is handed
+    // back holds the header whole.
     if (record.size() < record::kHeaderSize || inputLength < record::kHeaderSize
-        || inputLength > record.size() || outputLength > record.size())
+        || outputLength < record::kHeaderSize || inputLength > record.size()
+        || outputLength > record.size())
         return refuse("record shorter than its header or its stated lengths");
 
     const RecordHeader header = decodeHeader(record);

@@ -45,6 +45,19 @@ ReceivedRequest bareCommand(std::span<const std::uint8_t> cdb, DataDirection dir
     return rq;
 }
 
+DataDirection directionOf(sg::Direction direction)
+{
+    switch (direction) {
+    case sg::Direction::ToDevice:
+        return DataDirection::ToDrive;
+    case sg::Direction::FromDevice:
+        return DataDirection::FromDrive;
+    case sg::Direction::None:
+        break;
+    }
+    return DataDirection::None;
+}
+
 // The fate of a command as the SG_IO call that carried it would complete.
 sg::Completion completionOf(const CommandAnswer& a, const sg::Request& r, std::span<std::uint8_t> sense)
 {
@@ -329,11 +342,9 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
                 logged.dataOut.assign(data.begin(), data.begin() + std::min<std::size_t>(asked, data.size()));
 
             // The drive sees only the command and the transfer, as over any transport.
-            const DataDirection direction = r.direction == sg::Direction::ToDevice ? DataDirection::ToDrive
-                : r.direction == sg::Direction::FromDevice                       ? DataDirection::FromDrive
-                                                                                 : DataDirection::None;
             const std::span<const std::uint8_t> cdb(r.cdb.data(), r.cdbLength);
-            return completionOf(respond(logged, bareCommand(cdb, direction, r.data), r.data), r, sense);
+            const ReceivedRequest seen = bareCommand(cdb, directionOf(r.direction), r.data);
+            return completionOf(respond(logged, seen, r.data), r, sense);
         });
 }
 

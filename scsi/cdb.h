@@ -56,13 +56,7 @@ Cdb10 writeBufferCdb(std::uint32_t offset, std::uint32_t length, std::uint8_t co
 // 3C 01 01 O2 O1 O0 L2 L1 L0 00
 Cdb10 readBufferCdb(std::uint32_t offset, std::uint32_t length);
 
-// The SCSI address a request carries in PathId, TargetId and Lun.
-struct Address {
-    std::uint8_t path = 0;
-    std::uint8_t target = 0;
-    std::uint8_t lun = 0;
-    bool operator==(const Address&) const = default;
-};
+// The address a request to the entry's drive carries.
 Address addressOf(const DriveEntry& entry);
 
 // How a record is handed to the device: control code, bytes in, bytes out.

@@ -82,6 +82,15 @@ struct RecordHeader {
     bool operator==(const RecordHeader&) const = default;
 };
 
+// The drive's SCSI address as a record carries it in PathId, TargetId and Lun: the
+// caller's on the way in, the drive's own as the system reports it on the way back.
+struct Address {
+    std::uint8_t path = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+    bool operator==(const Address&) const = default;
+};
+
 // Little-endian helpers over record bytes.
 void putLe16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value);
 void putLe32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value);

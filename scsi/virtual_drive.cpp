@@ -1,6 +1,7 @@
 #include "virtual_drive.h"
 
 #include "cdb.h"
+#include "sg_translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +28,69 @@ CallResult refusedCall(int error, std::string detail)
     r.error = error;
     r.detail = std::move(detail);
     return r;
+}
+
+// A bare command as the drive takes it: the header made up from the transport's view.
+ReceivedRequest bareCommand(std::span<const std::uint8_t> cdb, DataDirection direction,
+                            std::span<std::uint8_t> block)
+{
+    ReceivedRequest rq;
+    rq.cdb.assign(cdb.begin(), cdb.begin() + std::min<std::size_t>(cdb.size(), record::kCdbCapacity));
+    rq.header.cdbLength = static_cast<std::uint8_t>(rq.cdb.size());
+    std::copy(rq.cdb.begin(), rq.cdb.end(), rq.header.cdb.begin());
+    rq.header.dataIn = direction == DataDirection::FromDrive ? record::kDataInToHost
+                                                             : record::kDataInToDevice;
+    rq.header.dataTransferLength = static_cast<std::uint32_t>(block.size());
+    rq.dataLength = block.size();
+    return rq;
+}
+
+DataDirection directionOf(sg::Direction direction)
+{
+    switch (direction) {
+    case sg::Direction::ToDevice:
+        return DataDirection::ToDrive;
+    case sg::Direction::FromDevice:
+        return DataDirection::FromDrive;
+    case sg::Direction::None:
+        break;
+    }
+    return DataDirection::None;
+}
+
+// The fate of a command as the SG_IO call that carried it would complete.
+sg::Completion completionOf(const CommandAnswer& a, const sg::Request& r, std::span<std::uint8_t> sense)
+{
+    sg::Completion c;
+    switch (a.fate) {
+    case CommandAnswer::Fate::Refused:
+    case CommandAnswer::Fate::Vanished:
+        // The call itself fails: the system refused it, or the drive is gone.
+        c.ioctlResult = -1;
+        c.ioctlErrno = a.error;
+        return c;
+    case CommandAnswer::Fate::TimedOut:
+        // The kernel gives up on the command: a host time-out, nothing moved.
+        c.hostStatus = sg::host::kTimeOut;
+        c.info = sg::kInfoCheck;
+        c.resid = static_cast<std::int32_t>(r.dxferLength);
+        return c;
+    case CommandAnswer::Fate::Answered:
+        break;
+    }
+    c.status = a.status;
+    c.maskedStatus = static_cast<std::uint8_t>((a.status >> 1) & 0x7F);
+    if (a.sense) {
+        const auto bytes = fixedSense(*a.sense);
+        const std::size_t n = std::min({bytes.size(), std::size_t{r.maxSenseLength}, sense.size()});
+        std::copy_n(bytes.begin(), n, sense.begin());
+        c.senseLengthWritten = static_cast<std::uint8_t>(n);
+        c.driverStatus = sg::driver::kSense;
+    }
+    if (c.status != 0 || c.driverStatus != 0)
+        c.info = sg::kInfoCheck;
+    c.resid = static_cast<std::int32_t>(r.dxferLength - std::min(a.transferred, r.dxferLength));
+    return c;
 }
 
 void putField(std::vector<std::uint8_t>& out, std::size_t offset, std::size_t width,
@@ -260,114 +324,54 @@ CallResult VirtualDrive::passThrough(std::uint32_t controlCode, std::span<std::u
                                      std::uint32_t inputLength, std::uint32_t outputLength,
                                      std::span<std::uint8_t> data)
 {
-    const bool direct = controlCode == kIoctlScsiPassThroughDirect;
-    const bool buffered = controlCode == kIoctlScsiPassThrough;
-    if (!direct && !buffered)
-        return refusedCall(EINVAL, "unknown control code");
-    if (record.size() < record::kHeaderSize || inputLength < record::kHeaderSize
-        || inputLength > record.size() || outputLength > record.size()
-        || outputLength < record::kHeaderSize)
-        return refusedCall(EINVAL, "record lengths out of range");
+    const Address address{config_.path, config_.target, config_.lun};
+    return sg::carryRecord(
+        controlCode, record, inputLength, outputLength, data, address,
+        [&](const sg::Request& r, std::span<std::uint8_t> sense) {
+            // Logged as the record came in: nothing has been written back into it yet.
+            ReceivedRequest logged;
+            logged.controlCode = controlCode;
+            logged.header = decodeHeader(record);
+            logged.cdb.assign(r.cdb.begin(), r.cdb.begin() + r.cdbLength);
+            logged.inputLength = inputLength;
+            logged.outputLength = outputLength;
+            logged.dataLength = data.size();
+            const std::uint32_t asked = logged.header.dataTransferLength;
+            if (logged.header.dataIn == record::kDataInToDevice
+                && controlCode == kIoctlScsiPassThroughDirect)
+                logged.dataOut.assign(data.begin(), data.begin() + std::min<std::size_t>(asked, data.size()));
 
-    ReceivedRequest rq;
-    rq.controlCode = controlCode;
-    rq.header = decodeHeader(record);
-    rq.cdb.assign(rq.header.cdb.begin(),
-                  rq.header.cdb.begin() + std::min<std::size_t>(rq.header.cdbLength, record::kCdbCapacity));
-    rq.inputLength = inputLength;
-    rq.outputLength = outputLength;
-    rq.dataLength = data.size();
-    const std::uint32_t asked = rq.header.dataTransferLength;
-    if (rq.header.dataIn == record::kDataInToDevice && direct)
-        rq.dataOut.assign(data.begin(), data.begin() + std::min<std::size_t>(asked, data.size()));
-
-    CommandAnswer::Fate fate;
-    int error = 0;
-    const Fault* fault = receive(rq, fate, error);
-    switch (fate) {
-    case CommandAnswer::Fate::Vanished:
-        return refusedCall(error, "drive gone");
-    case CommandAnswer::Fate::Refused:
-        return refusedCall(error, "refused");
-    case CommandAnswer::Fate::TimedOut: {
-        CallResult r;
-        r.outcome = Outcome::Transport;
-        r.error = error;
-        r.detail = "timed out";
-        return r;
-    }
-    case CommandAnswer::Fate::Answered:
-        break;
-    }
-
-    // What the system itself checks before the command goes out.
-    if (rq.header.cdbLength == 0 || rq.header.cdbLength > record::kCdbCapacity)
-        return refusedCall(EINVAL, "bad CDB length");
-    std::span<std::uint8_t> block;
-    if (asked > 0) {
-        if (direct) {
-            if (data.size() < asked)
-                return refusedCall(EFAULT, "data block shorter than the transfer length");
-            block = data.first(asked);
-        } else {
-            if (rq.header.dataBuffer > record.size() || record.size() - rq.header.dataBuffer < asked)
-                return refusedCall(EINVAL, "data area outside the record");
-            block = record.subspan(rq.header.dataBuffer, asked);
-        }
-    }
-
-    const Answer answered = answer(rq, fault, block);
-
-    // Complete the record as the system does: status, the drive's address, sense data.
-    record[record::kScsiStatus] = answered.status;
-    record[record::kPathId] = config_.path;
-    record[record::kTargetId] = config_.target;
-    record[record::kLun] = config_.lun;
-    std::size_t senseCount = 0;
-    if (answered.sense) {
-        const auto sense = fixedSense(*answered.sense);
-        const std::size_t offset = rq.header.senseInfoOffset;
-        senseCount = std::min<std::size_t>(rq.header.senseInfoLength, kFixedSenseSize);
-        const std::size_t room = offset < outputLength ? outputLength - offset : 0;
-        senseCount = std::min(senseCount, room);
-        if (senseCount > 0)
-            std::copy_n(sense.begin(), senseCount, record.begin() + offset);
-    }
-    record[record::kSenseInfoLength] = static_cast<std::uint8_t>(senseCount);
-
-    CallResult r;
-    r.outcome = answered.status == 0 ? Outcome::Good : (senseCount > 0 ? Outcome::Sense : Outcome::Status);
-    r.bytesReturned = outputLength;
-    r.dataTransferred = answered.transferred;
-    return r;
+            // The drive sees only the command and the transfer, as over any transport.
+            const std::span<const std::uint8_t> cdb(r.cdb.data(), r.cdbLength);
+            const ReceivedRequest seen = bareCommand(cdb, directionOf(r.direction), r.data);
+            return completionOf(respond(logged, seen, r.data), r, sense);
+        });
 }
 
 CommandAnswer VirtualDrive::command(std::span<const std::uint8_t> cdb, DataDirection direction,
                                     std::span<std::uint8_t> data)
 {
-    ReceivedRequest rq;
-    rq.cdb.assign(cdb.begin(), cdb.begin() + std::min<std::size_t>(cdb.size(), record::kCdbCapacity));
-    rq.header.cdbLength = static_cast<std::uint8_t>(rq.cdb.size());
-    std::copy(rq.cdb.begin(), rq.cdb.end(), rq.header.cdb.begin());
     // No data moves without a direction, whatever the data block's size.
     const std::span<std::uint8_t> block = direction == DataDirection::None ? data.first(0) : data;
-    rq.header.dataIn = direction == DataDirection::FromDrive ? record::kDataInToHost
-                                                             : record::kDataInToDevice;
-    rq.header.dataTransferLength = static_cast<std::uint32_t>(block.size());
-    rq.dataLength = block.size();
+    ReceivedRequest rq = bareCommand(cdb, direction, block);
     if (direction == DataDirection::ToDrive)
         rq.dataOut.assign(block.begin(), block.end());
+    return respond(rq, rq, block);
+}
 
+CommandAnswer VirtualDrive::respond(const ReceivedRequest& logged, const ReceivedRequest& seen,
+                                    std::span<std::uint8_t> block)
+{
     CommandAnswer result;
-    const Fault* fault = receive(rq, result.fate, result.error);
+    const Fault* fault = receive(logged, result.fate, result.error);
     if (result.fate != CommandAnswer::Fate::Answered)
         return result;
-    if (rq.cdb.empty()) {
+    if (seen.cdb.empty()) {
         result.status = kCheckCondition;
         result.sense = kInvalidOpcode;
         return result;
     }
-    const Answer answered = answer(rq, fault, block);
+    const Answer answered = answer(seen, fault, block);
     result.status = answered.status;
     result.sense = answered.sense;
     result.transferred = answered.transferred;
@@ -438,12 +442,13 @@ VirtualDrive::Answer VirtualDrive::execute(const ReceivedRequest& rq, std::span<
         return check(kInvalidField);
     }
     case op::kReadBuffer: {
-        if (c.size() != 10 || (c[1] & 0x1F) != kReadBufferModeVendor || c[2] != kBufferId
-            || rq.header.dataIn == record::kDataInToDevice)
+        if (c.size() != 10 || (c[1] & 0x1F) != kReadBufferModeVendor || c[2] != kBufferId)
             return check(kInvalidField);
         const std::uint32_t offset = getBe24(c, 3);
         const std::uint32_t length = getBe24(c, 6);
-        if (static_cast<std::uint64_t>(offset) + length > download_.size())
+        // Data must be able to come back; a READ BUFFER of nothing needs no way back.
+        const bool noWayBack = rq.header.dataIn == record::kDataInToDevice && (asked > 0 || length > 0);
+        if (noWayBack || static_cast<std::uint64_t>(offset) + length > download_.size())
             return check(kInvalidField);
         const std::size_t n = std::min<std::size_t>({length, asked, data.size()});
         std::copy_n(download_.begin() + offset, n, data.begin());

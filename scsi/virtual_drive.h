@@ -77,11 +77,12 @@ struct SenseTriple {
 struct Fault {
     enum class Kind {
         CheckCondition, // status CHECK CONDITION with sense (or none when withSense is false)
-        Refused,        // the system refuses the call: OsError with error
+        Refused,        // the system refuses the call with error (OsError, or Transport for
+                        // an error that says the request was on its way, such as EIO)
         TimeOut,        // the command never completes: Transport, ETIMEDOUT
         ShortRead,      // a data-in command moves missingBytes fewer bytes, status GOOD
         CorruptRead,    // a data-in command returns with the byte at corruptOffset flipped
-        Vanish,         // the drive is gone from this request on
+        Vanish,         // the drive is gone from this request on: Transport, ENODEV
     };
     Kind kind = Kind::CheckCondition;
     unsigned atRequest = 1;
@@ -170,7 +171,11 @@ public:
     int openCount() const { return openCount_; } // opens that succeeded
     int openDevices() const { return openDevices_; }
 
-    // Carries one request (Device::passThrough of the drive's devices).
+    // Carries one request record (Device::passThrough of the drive's devices) as SG_IO
+    // carries it to a real drive: the record is checked and translated as there, the drive
+    // answers the command as command() does, and the answer is classified and written back
+    // into the record as the completed SG_IO call would be. A record that reaches the drive
+    // is recorded as it came in; one the checks refuse never reaches it.
     CallResult passThrough(std::uint32_t controlCode, std::span<std::uint8_t> record,
                            std::uint32_t inputLength, std::uint32_t outputLength,
                            std::span<std::uint8_t> data);
@@ -215,6 +220,10 @@ private:
     Answer execute(const ReceivedRequest& request, std::span<std::uint8_t> data);
     // Records rq and finds its fault; a fault of the path (or a drive gone) is the fate.
     const Fault* receive(const ReceivedRequest& rq, CommandAnswer::Fate& fate, int& error);
+    // Records logged, then answers seen (the command as the transport hands it over; block
+    // is its data) unless a fault of the path, or a drive gone, decides its fate.
+    CommandAnswer respond(const ReceivedRequest& logged, const ReceivedRequest& seen,
+                          std::span<std::uint8_t> block);
     // The drive's answer to a recorded request, with a due CHECK CONDITION, short read or
     // corrupt read applied; block is the data to or from the drive.
     Answer answer(const ReceivedRequest& rq, const Fault* fault, std::span<std::uint8_t> block);

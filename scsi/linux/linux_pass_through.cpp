@@ -28,6 +28,7 @@ static_assert(kDxferToDev == SG_DXFER_TO_DEV);
 static_assert(kDxferFromDev == SG_DXFER_FROM_DEV);
 static_assert(kInfoOkMask == SG_INFO_OK_MASK);
 static_assert(kInfoOk == SG_INFO_OK);
+static_assert(kInfoCheck == SG_INFO_CHECK);
 static_assert(kSgIo == SG_IO);
 static_assert(kSgGetScsiId == SG_GET_SCSI_ID);
 static_assert(kScsiIoctlGetIdlun == SCSI_IOCTL_GET_IDLUN);
@@ -93,45 +94,10 @@ public:
                            std::uint32_t inputLength, std::uint32_t outputLength,
                            std::span<std::uint8_t> data) override
     {
-        Translation t = translateRequest(controlCode, record, inputLength, outputLength, data);
-        if (!t.ok()) {
-            CallResult refused;
-            refused.outcome = Outcome::OsError;
-            refused.error = t.error;
-            refused.detail = t.detail;
-            return refused;
-        }
-        const Request& r = t.request;
-
-        // The kernel may write up to mx_sb_len sense bytes; the buffer holds the most
-        // that field can ask for.
-        std::array<std::uint8_t, 255> sense{};
-        std::array<std::uint8_t, kMaxCdbLength> cdb = r.cdb;
-        sg_io_hdr_t h;
-        std::memset(&h, 0, sizeof h);
-        h.interface_id = kInterfaceId;
-        h.dxfer_direction = directionCode(r.direction);
-        h.cmd_len = r.cdbLength;
-        h.mx_sb_len = r.maxSenseLength;
-        h.dxfer_len = r.dxferLength;
-        h.dxferp = r.dxferLength > 0 ? r.data.data() : nullptr;
-        h.cmdp = cdb.data();
-        h.sbp = sense.data();
-        h.timeout = r.timeoutMs;
-
-        Completion c;
-        c.ioctlResult = ::ioctl(requests_.get(), SG_IO, &h);
-        c.ioctlErrno = c.ioctlResult != 0 ? errno : 0;
-        c.info = h.info;
-        c.status = h.status;
-        c.maskedStatus = h.masked_status;
-        c.hostStatus = h.host_status;
-        c.driverStatus = h.driver_status;
-        c.senseLengthWritten = h.sb_len_wr;
-        c.resid = h.resid;
-        c.durationMs = h.duration;
-        return translateCompletion(r, c, std::span<const std::uint8_t>(sense.data(), h.sb_len_wr),
-                                   address_, record);
+        return carryRecord(controlCode, record, inputLength, outputLength, data, address_,
+                           [this](const Request& r, std::span<std::uint8_t> sense) {
+                               return sgIo(r, sense);
+                           });
     }
 
     CallResult queryInquiryData(std::span<std::uint8_t> out) override
@@ -177,6 +143,36 @@ public:
     }
 
 private:
+    Completion sgIo(const Request& r, std::span<std::uint8_t> sense)
+    {
+        std::array<std::uint8_t, kMaxCdbLength> cdb = r.cdb;
+        sg_io_hdr_t h;
+        std::memset(&h, 0, sizeof h);
+        h.interface_id = kInterfaceId;
+        h.dxfer_direction = directionCode(r.direction);
+        h.cmd_len = r.cdbLength;
+        // The kernel writes up to mx_sb_len sense bytes at sbp: never past the buffer.
+        h.mx_sb_len = static_cast<unsigned char>(std::min<std::size_t>(r.maxSenseLength, sense.size()));
+        h.dxfer_len = r.dxferLength;
+        h.dxferp = r.dxferLength > 0 ? r.data.data() : nullptr;
+        h.cmdp = cdb.data();
+        h.sbp = sense.data();
+        h.timeout = r.timeoutMs;
+
+        Completion c;
+        c.ioctlResult = ::ioctl(requests_.get(), SG_IO, &h);
+        c.ioctlErrno = c.ioctlResult != 0 ? errno : 0;
+        c.info = h.info;
+        c.status = h.status;
+        c.maskedStatus = h.masked_status;
+        c.hostStatus = h.host_status;
+        c.driverStatus = h.driver_status;
+        c.senseLengthWritten = h.sb_len_wr;
+        c.resid = h.resid;
+        c.durationMs = h.duration;
+        return c;
+    }
+
     FileDescriptor requests_; // the node that carries SG_IO
     FileDescriptor claim_;    // the block node held with O_EXCL during a flash
     bool generic_;

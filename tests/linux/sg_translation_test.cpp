@@ -138,6 +138,12 @@ TEST(SgRequest, RefusesWhatCouldRunPastABuffer)
     r = direct(h);
     EXPECT_EQ(translateRequest(kIoctlScsiPassThroughDirect, r, 80, 80, {}).error, EINVAL);
 
+    h = header(kInquiry, record::kDataInToHost, 0, 3);
+    h.senseInfoLength = 0;
+    r = direct(h);
+    // Less handed back than the header, which the completion writes.
+    EXPECT_EQ(translateRequest(kIoctlScsiPassThroughDirect, r, 80, 43, {}).error, EINVAL);
+
     h = header(kInquiry, 2, 16, 3); // neither in nor out
     r = direct(h);
     std::vector<std::uint8_t> block(16);

@@ -138,20 +138,20 @@ TEST(VirtualDrive, MalformedCallsAreRefusedBySystem)
     Bytes tooSmall(100);
     CallResult c = device->passThrough(kIoctlScsiPassThroughDirect, r, 80, 80, tooSmall);
     EXPECT_EQ(c.outcome, Outcome::OsError);
-    EXPECT_EQ(c.error, EFAULT);
+    EXPECT_EQ(c.error, EINVAL);
     c = device->passThrough(0x1234, r, 80, 80, tooSmall);
     EXPECT_EQ(c.error, EINVAL);
     c = device->passThrough(kIoctlScsiPassThroughDirect, std::span(r).first(40), 40, 40, {});
     EXPECT_EQ(c.error, EINVAL);
 
-    // Sense asked for outside the record: the status comes back, no sense bytes.
+    // Sense asked for outside the record: refused like the others, the record untouched.
     DirectRecord t;
     buildDirectRecord(t, {}, testUnitReadyCdb(), 1, 0, 3);
     putLe32(t, record::kSenseInfoOffset, 0x10000);
     c = device->passThrough(kIoctlScsiPassThroughDirect, t, 80, 80, {});
-    EXPECT_EQ(c.outcome, Outcome::Status);
-    EXPECT_EQ(t[record::kScsiStatus], 0x02);
-    EXPECT_EQ(t[record::kSenseInfoLength], 0);
+    EXPECT_EQ(c.error, EINVAL);
+    EXPECT_EQ(t[record::kSenseInfoLength], 24);
+    EXPECT_TRUE(drive->requests().empty()); // none of them reached the drive
 }
 
 TEST(VirtualDrive, DiscStatesAndStartStopUnit)
@@ -291,6 +291,8 @@ TEST(VirtualDrive, BareCommandsFlashAndTakeFaults)
     // No direction: no data moves, whatever the block; READ BUFFER then has nowhere to go.
     a = drive->command(readBufferCdb(0, 16384), DataDirection::None, back);
     EXPECT_EQ(a.sense, (SenseTriple{0x05, 0x24, 0x00}));
+    // Unless it asks for nothing, as a READ BUFFER record of length 0 does.
+    EXPECT_EQ(drive->command(readBufferCdb(0, 0), DataDirection::None, back).status, 0);
     // A piece of another length than its CDB says is refused, and nothing is saved.
     a = drive->command(writeBufferCdb(0, 16384, 0), DataDirection::ToDrive, std::span(piece).first(512));
     EXPECT_EQ(a.sense, (SenseTriple{0x05, 0x24, 0x00}));
@@ -305,7 +307,7 @@ TEST(VirtualDrive, BareCommandsFlashAndTakeFaults)
     EXPECT_TRUE(std::equal(piece.begin(), piece.end(), drive->firmware().begin()));
     EXPECT_EQ(drive->firmware()[16384], 0xFF);
     EXPECT_EQ(drive->requests().back().header.dataTransferLength, 0u);
-    EXPECT_EQ(drive->requests().size(), 7u);
+    EXPECT_EQ(drive->requests().size(), 8u);
 
     drive->vanish();
     EXPECT_EQ(drive->command(inquiryCdb(), DataDirection::FromDrive, back).fate,
@@ -319,7 +321,7 @@ TEST(VirtualDrive, VanishedDriveFailsEveryCallAndEveryOpen)
     auto device = openDrive(drive, OpenMode::Exclusive);
     EXPECT_TRUE(testUnitReady(*device).result.callSucceeded());
     Sent s = testUnitReady(*device);
-    EXPECT_EQ(s.result.outcome, Outcome::OsError);
+    EXPECT_EQ(s.result.outcome, Outcome::Transport);
     EXPECT_EQ(s.result.error, kVanishedCallError);
     EXPECT_EQ(testUnitReady(*device).result.error, kVanishedCallError);
     Bytes out(2048);

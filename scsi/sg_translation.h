@@ -2,12 +2,19 @@
 // request, and how the completed request becomes a CallResult and the record's
 // write-back. Pure: no Linux header is included here. The kernel values that this
 // needs are pinned below; linux_pass_through.cpp checks them against the kernel's own.
+//
+// Every drive is reached this way, the virtual drive too: carryRecord checks the record,
+// hands the request to whatever carries it (the SG_IO call, or the virtual drive as a
+// SCSI target would be handed the command) and classifies how it ended, so a record is
+// judged by the same rules whichever drive it goes to.
 #pragma once
 
 #include "drive_system.h"
+#include "records.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,6 +28,7 @@ inline constexpr int kDxferToDev = -2;   // SG_DXFER_TO_DEV
 inline constexpr int kDxferFromDev = -3; // SG_DXFER_FROM_DEV
 inline constexpr unsigned kInfoOkMask = 0x1; // SG_INFO_OK_MASK
 inline constexpr unsigned kInfoOk = 0x0;     // SG_INFO_OK
+inline constexpr unsigned kInfoCheck = 0x1;  // SG_INFO_CHECK: something to look at
 inline constexpr std::uint32_t kMaxCdbLength = 16;
 
 // ioctl request numbers.
@@ -104,13 +112,6 @@ struct Completion {
     std::uint32_t durationMs = 0;
 };
 
-// The drive's SCSI address as the system knows it (channel, target, lun).
-struct Address {
-    std::uint8_t path = 0;
-    std::uint8_t target = 0;
-    std::uint8_t lun = 0;
-};
-
 // Classifies the completion and, when the command completed (Good, Status, Sense),
 // writes ScsiStatus, SenseInfoLength, the sense bytes and the address into the record.
 // sense is the buffer the kernel wrote (its first senseLengthWritten bytes are valid).
@@ -118,6 +119,19 @@ struct Address {
 CallResult translateCompletion(const Request& request, const Completion& completion,
                                std::span<const std::uint8_t> sense, const Address& address,
                                std::span<std::uint8_t> record);
+
+// Carries one request to a drive: executes it and reports the completed sg_io_hdr fields.
+// sense is room for the sense bytes (as many as any mx_sb_len can ask); the executor
+// writes them there and says how many in senseLengthWritten.
+using Executor = std::function<Completion(const Request& request, std::span<std::uint8_t> sense)>;
+
+// One call of Device::passThrough: translateRequest, then (for a record that may be
+// carried) execute, then translateCompletion with the drive's address. A record refused
+// here never reaches execute and comes back untouched, as OsError with the refusal's code.
+CallResult carryRecord(std::uint32_t controlCode, std::span<std::uint8_t> record,
+                       std::uint32_t inputLength, std::uint32_t outputLength,
+                       std::span<std::uint8_t> data, const Address& address,
+                       const Executor& execute);
 
 // Sense data as the program reads it: fixed format, response code 70h (current) or 71h
 // (deferred), the sense key byte at 2, ASC at 12, ASCQ at 13. A drive may answer in

@@ -133,8 +133,11 @@ Translation translateRequest(std::uint32_t controlCode, std::span<std::uint8_t> 
     const bool buffered = controlCode == kIoctlScsiPassThrough;
     if (!buffered && controlCode != kIoctlScsiPassThroughDirect)
         return refuse(hex("unsupported control code", controlCode));
+    // The status, sense length and address come back in the header, so what is handed
+    // back holds the header whole.
     if (record.size() < record::kHeaderSize || inputLength < record::kHeaderSize
-        || inputLength > record.size() || outputLength > record.size())
+        || outputLength < record::kHeaderSize || inputLength > record.size()
+        || outputLength > record.size())
         return refuse("record shorter than its header or its stated lengths");
 
     const RecordHeader header = decodeHeader(record);
@@ -291,6 +294,25 @@ CallResult translateCompletion(const Request& request, const Completion& complet
     if (result.outcome != Outcome::Good)
         result.detail = hex("SCSI status", completion.status);
     return result;
+}
+
+CallResult carryRecord(std::uint32_t controlCode, std::span<std::uint8_t> record,
+                       std::uint32_t inputLength, std::uint32_t outputLength,
+                       std::span<std::uint8_t> data, const Address& address,
+                       const Executor& execute)
+{
+    const Translation t = translateRequest(controlCode, record, inputLength, outputLength, data);
+    if (!t.ok()) {
+        CallResult refused;
+        refused.outcome = Outcome::OsError;
+        refused.error = t.error;
+        refused.detail = t.detail;
+        return refused;
+    }
+    // Room for as many sense bytes as mx_sb_len can ask for.
+    std::array<std::uint8_t, 255> sense{};
+    const Completion c = execute(t.request, sense);
+    return translateCompletion(t.request, c, sense, address, record);
 }
 
 } // namespace scsi::sg

@@ -1,6 +1,7 @@
 // The one file of the program that speaks SG_IO.
 #include "linux_pass_through.h"
 
+#include "capabilities.h"
 #include "records.h"
 #include "sg_translation.h"
 
@@ -14,9 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -221,15 +220,7 @@ private:
 
 bool hasRawIoCapability()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("CapEff:", 0) == 0) {
-            const unsigned long long mask = std::strtoull(line.c_str() + 7, nullptr, 16);
-            return (mask >> kCapSysRawIo) & 1u;
-        }
-    }
-    return false;
+    return os::effectiveCapabilityHeld(os::ownProcStatus(), kCapSysRawIo);
 }
 
 OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)

@@ -90,26 +90,13 @@ constexpr std::int64_t kBarStep = 1024;
 // read loses nothing, so it is not reported.
 class InputFile {
 public:
-    InputFile(FileIo& io, int fd) : io_(io), fd_(fd) {}
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile()
-    {
-        if (fd_ >= 0)
-            io_.close(fd_);
-    }
-    int fd() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-    void drop()
-    {
-        if (fd_ >= 0)
-            io_.close(fd_);
-        fd_ = -1;
-    }
+    InputFile(FileIo& io, int fd) : fd_(fd, &io) {}
+    int fd() const { return fd_.get(); }
+    bool isOpen() const { return fd_.valid(); }
+    void drop() { fd_.reset(); }
 
 private:
-    FileIo& io_;
-    int fd_;
+    os::UniqueFd fd_;
 };
 
 // The new program while it is written: a temporary file that is removed unless it was
@@ -121,32 +108,26 @@ public:
     PendingOutput& operator=(const PendingOutput&) = delete;
     ~PendingOutput()
     {
-        if (fd_ >= 0)
-            io_.close(fd_);
+        fd_.reset();
         if (!path_.empty() && !placed_)
             ::unlink(path_.c_str());
     }
     bool create(const std::string& pattern)
     {
         std::string path = pattern;
-        fd_ = io_.createUnique(path);
-        if (fd_ >= 0)
+        fd_ = os::UniqueFd(io_.createUnique(path), &io_);
+        if (fd_.valid())
             path_ = std::move(path);
-        return fd_ >= 0;
+        return fd_.valid();
     }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::string& path() const { return path_; }
-    int close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return io_.close(fd);
-    }
+    int close() { return fd_.close(); }
     void placed() { placed_ = true; }
 
 private:
     FileIo& io_;
-    int fd_ = -1;
+    os::UniqueFd fd_;
     std::string path_;
     bool placed_ = false;
 };

@@ -86,32 +86,6 @@ namespace {
 constexpr std::int64_t kImage = static_cast<std::int64_t>(flash::kImageSize);
 constexpr std::int64_t kBarStep = 1024;
 
-// An input descriptor, closed on every way out. A failed close of a file that was only
-// read loses nothing, so it is not reported.
-class InputFile {
-public:
-    InputFile(FileIo& io, int fd) : io_(io), fd_(fd) {}
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile()
-    {
-        if (fd_ >= 0)
-            io_.close(fd_);
-    }
-    int fd() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-    void drop()
-    {
-        if (fd_ >= 0)
-            io_.close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    FileIo& io_;
-    int fd_;
-};
-
 // The new program while it is written: a temporary file that is removed unless it was
 // renamed into place.
 class PendingOutput {
@@ -121,32 +95,26 @@ public:
     PendingOutput& operator=(const PendingOutput&) = delete;
     ~PendingOutput()
     {
-        if (fd_ >= 0)
-            io_.close(fd_);
+        fd_.reset();
         if (!path_.empty() && !placed_)
             ::unlink(path_.c_str());
     }
     bool create(const std::string& pattern)
     {
         std::string path = pattern;
-        fd_ = io_.createUnique(path);
-        if (fd_ >= 0)
+        fd_ = os::UniqueFd(io_.createUnique(path), &io_);
+        if (fd_.valid())
             path_ = std::move(path);
-        return fd_ >= 0;
+        return fd_.valid();
     }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::string& path() const { return path_; }
-    int close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return io_.close(fd);
-    }
+    int close() { return fd_.close(); }
     void placed() { placed_ = true; }
 
 private:
     FileIo& io_;
-    int fd_ = -1;
+    os::UniqueFd fd_;
     std::string path_;
     bool placed_ = false;
 };
@@ -280,12 +248,8 @@ bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
         errno = EPERM;
         return false;
     }
-    if (exists && S_ISREG(entry.st_mode)) {
-        const int fd = io.openExistingForWriting(path);
-        if (fd < 0)
-            return false;
-        io.close(fd);
-    }
+    if (exists && S_ISREG(entry.st_mode) && !os::UniqueFd(io.openExistingForWriting(path), &io).valid())
+        return false;
     return true;
 }
 
@@ -345,20 +309,20 @@ public:
     {
         const std::string& name = p_.outputName_;
 
-        InputFile ibmK(p_.io_, openRegular(in_.ibmKPath));
-        if (!ibmK.isOpen())
+        os::UniqueFd ibmK = openRegular(in_.ibmKPath);
+        if (!ibmK.valid())
             return fail("Open " + in_.ibmKName + " fail!");
-        InputFile nonIbmK(p_.io_, openRegular(in_.nonIbmKPath));
-        if (!nonIbmK.isOpen())
+        os::UniqueFd nonIbmK = openRegular(in_.nonIbmKPath);
+        if (!nonIbmK.valid())
             return fail("Open " + in_.nonIbmKName + " fail!");
-        if (sizeOf(ibmK.fd()) != kImage)
+        if (sizeOf(ibmK.get()) != kImage)
             return fail(in_.ibmKName + "file size != 256K");
-        if (sizeOf(nonIbmK.fd()) != kImage)
+        if (sizeOf(nonIbmK.get()) != kImage)
             return fail(in_.nonIbmKName + "file size != 256K");
 
-        InputFile templ(p_.io_, openRegular(joinPath(p_.workDir_, kTemplateName)));
+        os::UniqueFd templ = openRegular(joinPath(p_.workDir_, kTemplateName));
         struct stat templStat {};
-        if (!templ.isOpen() || ::fstat(templ.fd(), &templStat) != 0)
+        if (!templ.valid() || ::fstat(templ.get(), &templStat) != 0)
             return fail(std::string("Open ") + kTemplateName + " fail!");
         const std::int64_t n = templStat.st_size;
 
@@ -388,7 +352,7 @@ public:
         std::int64_t keywordEnd = -1;
         for (std::int64_t offset = 0; offset < n && keywordEnd < 0;) {
             const std::int64_t want = std::min(kImage, n - offset);
-            if (readFully(p_.io_, templ.fd(), buffer.get(), want) != want)
+            if (readFully(p_.io_, templ.get(), buffer.get(), want) != want)
                 return failRead(kTemplateName);
             const std::int64_t hit = search.feed(buffer.get(), static_cast<std::size_t>(want));
             const std::int64_t count = hit >= 0 ? hit + 1 : want;
@@ -405,18 +369,18 @@ public:
 
         // The slots: the template's own slot bytes are skipped, the BIN files go in.
         const std::int64_t tailStart = keywordEnd + 1 + 2 * kImage;
-        if (::lseek(templ.fd(), std::min(tailStart, n), SEEK_SET) < 0)
+        if (::lseek(templ.get(), std::min(tailStart, n), SEEK_SET) < 0)
             return failBecause("cannot read " + std::string(kTemplateName));
         for (const auto* slot : {&ibmK, &nonIbmK}) {
             const std::string& slotName = slot == &ibmK ? in_.ibmKName : in_.nonIbmKName;
-            if (readFully(p_.io_, slot->fd(), buffer.get(), kImage) != kImage)
+            if (readFully(p_.io_, slot->get(), buffer.get(), kImage) != kImage)
                 return failRead(slotName);
             if (!writeFully(p_.io_, out.fd(), buffer.get(), kImage))
                 return failWrite();
             advanceBar(kImage / kBarStep);
         }
-        ibmK.drop();
-        nonIbmK.drop();
+        ibmK.reset();
+        nonIbmK.reset();
 
         // The template ends before the end of slot 2.
         if (tailStart > n)
@@ -426,14 +390,14 @@ public:
         // The byte counter here runs one behind the template offset.
         for (std::int64_t offset = tailStart; offset < n;) {
             const std::int64_t want = std::min(kImage, n - offset);
-            if (readFully(p_.io_, templ.fd(), buffer.get(), want) != want)
+            if (readFully(p_.io_, templ.get(), buffer.get(), want) != want)
                 return failRead(kTemplateName);
             if (!writeFully(p_.io_, out.fd(), buffer.get(), want))
                 return failWrite();
             advanceBar(barStepsIn(offset - 1, offset + want - 2));
             offset += want;
         }
-        templ.drop();
+        templ.reset();
 
         if (p_.io_.flush(out.fd()) != 0)
             return failBecause("cannot flush " + name);
@@ -450,17 +414,16 @@ public:
     }
 
 private:
-    int openRegular(const std::string& path)
+    // An input file, closed on every way out. A failed close of a file that was only read
+    // loses nothing, so it is not reported.
+    os::UniqueFd openRegular(const std::string& path)
     {
-        const int fd = p_.io_.openForReading(path);
-        if (fd < 0)
-            return -1;
+        os::UniqueFd fd(p_.io_.openForReading(path), &p_.io_);
         // A directory or a device under a firmware name cannot be read as one.
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            p_.io_.close(fd);
+        if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+            fd.reset();
             errno = EINVAL;
-            return -1;
         }
         return fd;
     }

@@ -14,6 +14,7 @@
 #include "file_selection.h"
 #include "progress_model.h"
 #include "ui_ports.h"
+#include "unique_fd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,10 +33,10 @@ inline constexpr const char* kTemplateName = "W2KVQXXXX.EXE";
 std::string outputProgramName(std::string_view ibmKName, std::string_view nonIbmKName);
 
 // The file operations of a build. The default one is plain POSIX; a test derives from it
-// to make one chosen call fail the way a disk or a file system can.
-class FileIo {
+// to make one chosen call fail the way a disk or a file system can. The build's
+// descriptors close through it as well.
+class FileIo : public os::DescriptorCloser {
 public:
-    virtual ~FileIo() = default;
     // A descriptor for reading, or -1 with errno set. Never blocks on a FIFO.
     virtual int openForReading(const std::string& path);
     // Creates a new file from a mkstemp pattern (the X's are replaced in place);
@@ -44,7 +45,7 @@ public:
     virtual ssize_t read(int fd, void* buffer, std::size_t size);
     virtual ssize_t write(int fd, const void* buffer, std::size_t size);
     virtual int flush(int fd); // fsync
-    virtual int close(int fd);
+    int close(int fd) override;
     virtual int rename(const std::string& from, const std::string& to);
 
     // What the check before the copy asks: whether the rename at the end may replace the

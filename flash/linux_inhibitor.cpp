@@ -1,15 +1,16 @@
 #include "linux_inhibitor.h"
 
 #include "logind_bus.h"
+#include "unique_fd.h"
 
 #include <QDBusUnixFileDescriptor>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 namespace flash {
 namespace {
@@ -17,13 +18,10 @@ namespace {
 // The descriptor logind handed out; closing it ends the lock.
 class DescriptorLock : public PowerLock {
 public:
-    explicit DescriptorLock(int fd) : fd_(fd) {}
-    ~DescriptorLock() override { ::close(fd_); }
-    DescriptorLock(const DescriptorLock&) = delete;
-    DescriptorLock& operator=(const DescriptorLock&) = delete;
+    explicit DescriptorLock(os::UniqueFd fd) : fd_(std::move(fd)) {}
 
 private:
-    int fd_;
+    os::UniqueFd fd_;
 };
 
 } // namespace
@@ -59,12 +57,12 @@ std::unique_ptr<PowerLock> LogindInhibitor::hold(const std::string& why)
         return nullptr;
     }
     // A copy of its own that no started program inherits; Qt's closes with the reply.
-    const int fd = ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) {
+    os::UniqueFd fd(::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3));
+    if (!fd.valid()) {
         say_(refused + "cannot keep logind's file descriptor: " + std::strerror(errno));
         return nullptr;
     }
-    return std::make_unique<DescriptorLock>(fd);
+    return std::make_unique<DescriptorLock>(std::move(fd));
 }
 
 } // namespace flash

@@ -1,13 +1,12 @@
 #include "linux_restart.h"
 
+#include "capabilities.h"
 #include "logind_bus.h"
 #include "virtual_drive.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 namespace flash {
 namespace {
@@ -36,19 +35,7 @@ bool rebootForbidden()
 
 bool capEffHoldsSysBoot(const std::string& procStatus)
 {
-    std::istringstream lines(procStatus);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("CapEff:", 0) != 0)
-            continue;
-        try {
-            const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-            return (mask >> kCapSysBoot) & 1u;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
-    return false;
+    return os::effectiveCapabilityHeld(procStatus, kCapSysBoot);
 }
 
 struct LinuxRestart::Bus : logind::SystemBus {};
@@ -60,12 +47,7 @@ LinuxRestart::LinuxRestart(std::function<void(const std::string&)> say,
     if (!say_)
         say_ = [](const std::string& text) { std::cerr << text << '\n'; };
     if (!procStatus_)
-        procStatus_ = [] {
-            std::ifstream file("/proc/self/status");
-            std::stringstream text;
-            text << file.rdbuf();
-            return text.str();
-        };
+        procStatus_ = os::ownProcStatus;
 }
 
 LinuxRestart::~LinuxRestart() = default;

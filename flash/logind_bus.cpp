@@ -1,5 +1,7 @@
 #include "logind_bus.h"
 
+#include "unique_fd.h"
+
 #include <QDBusError>
 
 #include <poll.h>
@@ -79,22 +81,6 @@ std::optional<UnixSocket> unixSocket(std::string_view address)
     return std::nullopt;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Waits until the socket is ready for the events; false when the deadline came first.
 bool ready(int fd, short events, const QDeadlineTimer& deadline)
 {
@@ -124,7 +110,7 @@ std::string answers(const std::string& address, const QDeadlineTimer& deadline)
     std::memcpy(socketAddress.sun_path + at, where->name.data(), where->name.size());
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + at + where->name.size());
 
-    const Descriptor bus(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const os::UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (bus.get() < 0 || ::connect(bus.get(), reinterpret_cast<const sockaddr*>(&socketAddress), length) != 0)
         return "cannot connect to " + address + ": " + std::strerror(errno);
 

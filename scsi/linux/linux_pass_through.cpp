@@ -1,22 +1,21 @@
 // The one file of the program that speaks SG_IO.
 #include "linux_pass_through.h"
 
+#include "capabilities.h"
 #include "records.h"
 #include "sg_translation.h"
+#include "unique_fd.h"
 
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -37,42 +36,14 @@ namespace {
 
 constexpr int kCapSysRawIo = 17; // bit of CAP_SYS_RAWIO in the capability sets
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~FileDescriptor() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-FileDescriptor openNode(const std::string& node, int flags, int& error)
+os::UniqueFd openNode(const std::string& node, int flags, int& error)
 {
     int fd;
     do {
         fd = ::open(node.c_str(), flags | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     error = fd < 0 ? errno : 0;
-    return FileDescriptor(fd);
+    return os::UniqueFd(fd);
 }
 
 std::uint8_t addressByte(int value)
@@ -83,7 +54,7 @@ std::uint8_t addressByte(int value)
 class LinuxDevice final : public Device {
 public:
     // requestsClaim: the requests' node is itself the claim (no sg node, an exclusive open).
-    LinuxDevice(FileDescriptor requests, bool generic, FileDescriptor claim, Address address,
+    LinuxDevice(os::UniqueFd requests, bool generic, os::UniqueFd claim, Address address,
                 bool requestsClaim = false)
         : requests_(std::move(requests)), claim_(std::move(claim)), generic_(generic),
           requestsClaim_(requestsClaim), address_(address)
@@ -173,8 +144,8 @@ private:
         return c;
     }
 
-    FileDescriptor requests_; // the node that carries SG_IO
-    FileDescriptor claim_;    // the block node held with O_EXCL during a flash
+    os::UniqueFd requests_; // the node that carries SG_IO
+    os::UniqueFd claim_;    // the block node held with O_EXCL during a flash
     bool generic_;
     bool requestsClaim_;
     Address address_;
@@ -217,15 +188,7 @@ private:
 
 bool hasRawIoCapability()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("CapEff:", 0) == 0) {
-            const unsigned long long mask = std::strtoull(line.c_str() + 7, nullptr, 16);
-            return (mask >> kCapSysRawIo) & 1u;
-        }
-    }
-    return false;
+    return os::effectiveCapabilityHeld(os::ownProcStatus(), kCapSysRawIo);
 }
 
 OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
@@ -237,12 +200,12 @@ OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
     int error = 0;
 
     if (!drive.genericNode.empty()) {
-        FileDescriptor requests = openNode(drive.genericNode, O_RDWR | O_NONBLOCK, error);
+        os::UniqueFd requests = openNode(drive.genericNode, O_RDWR | O_NONBLOCK, error);
         if (!requests.valid()) {
             result.error = error;
             return result;
         }
-        FileDescriptor claim;
+        os::UniqueFd claim;
         if (exclusive) {
             // Only a claim for writing makes the kernel stop polling the drive for media.
             claim = openNode(drive.blockNode, O_RDWR | O_NONBLOCK | O_EXCL, error);
@@ -262,13 +225,13 @@ OpenResult openOpticalDrive(const OpticalDrive& drive, OpenMode mode)
         result.error = EPERM;
         return result;
     }
-    FileDescriptor requests =
+    os::UniqueFd requests =
         openNode(drive.blockNode, exclusive ? O_RDWR | O_NONBLOCK | O_EXCL : O_RDONLY | O_NONBLOCK, error);
     if (!requests.valid()) {
         result.error = error;
         return result;
     }
-    result.device = std::make_unique<LinuxDevice>(std::move(requests), false, FileDescriptor{},
+    result.device = std::make_unique<LinuxDevice>(std::move(requests), false, os::UniqueFd{},
                                                   address, exclusive);
     return result;
 }

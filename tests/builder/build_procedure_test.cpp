@@ -415,6 +415,15 @@ TEST_F(Build, EveryFailedWriteFlushCloseOrRenameIsReported)
     }
 }
 
+TEST_F(Build, ACloseThatFailsIsNotRepeated)
+{
+    // close(2) lets the descriptor go even when it fails; closing it again could close
+    // a descriptor that another thread has opened under the same number meanwhile.
+    io.failOn(Op::Close, 1, EIO, "W2KVQ8E10");
+    EXPECT_FALSE(build());
+    EXPECT_EQ(0, io.closesOfNothing);
+}
+
 TEST_F(Build, FirmwareFileThatEndsEarlyIsReported)
 {
     // The size was right when it was checked; the file was cut short before it was read.

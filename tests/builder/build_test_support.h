@@ -121,6 +121,7 @@ public:
 
     std::vector<std::string> opened; // every path opened for reading, in order
     std::vector<std::string> openedToWait; // those whose descriptor would wait (no O_NONBLOCK)
+    int closesOfNothing = 0; // closes of a descriptor that was not open (a second close, say)
 
     int openForReading(const std::string& path) override;
     int createUnique(std::string& pathPattern) override;

@@ -46,16 +46,17 @@ void expectWholeFlash(const FlashRig& rig, const std::array<std::uint8_t, flash:
     ASSERT_EQ(r.size(), 3u + 16u + 16u + 1u);
     const auto& c = rig.drive->config();
     const scsi::Address at{c.path, c.target, c.lun}; // as the drive told identification
-    EXPECT_EQ(asSent(r[0]), startStopUnitRecord(at, 3));
-    EXPECT_EQ(asSent(r[1]), startStopUnitRecord(at, 0));
-    EXPECT_EQ(asSent(r[2]), testUnitReadyRecord(at));
+    EXPECT_EQ(asSent(r[0]), built(scsi::buildStartStopUnitRecord, at, 3));
+    EXPECT_EQ(asSent(r[1]), built(scsi::buildStartStopUnitRecord, at, 0));
+    EXPECT_EQ(asSent(r[2]), built(scsi::buildTestUnitReadyRecord, at));
     for (std::uint32_t k = 0; k < 16; ++k) {
         SCOPED_TRACE("piece " + std::to_string(k));
-        EXPECT_EQ(asSent(r[3 + k]), writeBufferRecord(at, k * flash::kPieceSize, flash::kPieceSize, 0));
+        const std::uint32_t offset = k * flash::kPieceSize;
+        EXPECT_EQ(asSent(r[3 + k]), built(scsi::buildWriteBufferRecord, at, offset, flash::kPieceSize, 0));
         EXPECT_TRUE(r[3 + k].dataOut == piece(image, k));
-        EXPECT_EQ(asSent(r[19 + k]), readBufferRecord(at, k * flash::kPieceSize, flash::kPieceSize));
+        EXPECT_EQ(asSent(r[19 + k]), built(scsi::buildReadBufferRecord, at, offset, flash::kPieceSize));
     }
-    EXPECT_EQ(asSent(r[35]), writeBufferRecord(at, 39, 1, 0x80));
+    EXPECT_EQ(asSent(r[35]), built(scsi::buildWriteBufferRecord, at, 39, 1, 0x80));
     EXPECT_TRUE(r[35].dataOut.empty());
 }
 

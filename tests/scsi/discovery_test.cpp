@@ -56,7 +56,7 @@ TEST(CheckInquiry, SupportedDriveGetsItsLabelAddressAndInquiryData)
 
     // The request carried the entry's address; the entry now holds the drive's own.
     const ReceivedRequest& rq = drive->requests().at(0);
-    EXPECT_EQ(testsupport::asSent(rq), testsupport::inquiryRecord({0, 1, 0}));
+    EXPECT_EQ(testsupport::asSent(rq), testsupport::built(buildInquiryRecord, {0, 1, 0}));
     EXPECT_EQ(rq.dataLength, 128u);
     EXPECT_EQ(entry.path, 1);
     EXPECT_EQ(entry.target, 0);

@@ -70,8 +70,8 @@ TEST(StartStopUnit, SendsValueInByte4AndJudgesOnlyTheCall)
     EXPECT_TRUE(rig.requests.StartStopUnit(rig.entry, 3));
     EXPECT_TRUE(rig.requests.StartStopUnit(rig.entry, 0));
     ASSERT_EQ(rig.drive->requests().size(), 2u);
-    EXPECT_EQ(asSent(rig.drive->requests()[0]), startStopUnitRecord(kAt, 3));
-    EXPECT_EQ(asSent(rig.drive->requests()[1]), startStopUnitRecord(kAt, 0));
+    EXPECT_EQ(asSent(rig.drive->requests()[0]), built(buildStartStopUnitRecord, kAt, 3));
+    EXPECT_EQ(asSent(rig.drive->requests()[1]), built(buildStartStopUnitRecord, kAt, 0));
     EXPECT_EQ(rig.access.requestLength, 80u);
     EXPECT_TRUE(rig.access.lastRequestSucceeded);
 
@@ -95,7 +95,7 @@ TEST(WriteBuffer, PieceGoesToTheDriveAtPositionWithLengthStep)
 
     ASSERT_EQ(rig.drive->requests().size(), 1u);
     const ReceivedRequest& rq = rig.drive->requests()[0];
-    EXPECT_EQ(asSent(rq), writeBufferRecord(kAt, 2 * 16384, 16384, 0));
+    EXPECT_EQ(asSent(rq), built(buildWriteBufferRecord, kAt, 2 * 16384, 16384, 0));
     EXPECT_EQ(rq.dataOut, data);
     const Bytes& buffer = rig.drive->downloadBuffer();
     ASSERT_GE(buffer.size(), 3u * 16384u);
@@ -111,7 +111,7 @@ TEST(WriteBuffer, ClosingRequestCarriesNoDataAndSavesTheDownload)
     ASSERT_EQ(rig.progress.position(), 39);
     EXPECT_TRUE(rig.requests.WriteBuffer(rig.entry, rig.block, 0x80));
     const ReceivedRequest& rq = rig.drive->requests().at(0);
-    EXPECT_EQ(asSent(rq), writeBufferRecord(kAt, 39, 1, 0x80));
+    EXPECT_EQ(asSent(rq), built(buildWriteBufferRecord, kAt, 39, 1, 0x80));
     EXPECT_EQ(rq.dataLength, 0u);
     EXPECT_EQ(rig.drive->firmwareSaves(), 1);
 }
@@ -196,7 +196,7 @@ TEST(ReadBuffer, ReadsStepBytesAtPosition)
     EXPECT_TRUE(rig.requests.ReadBuffer(rig.entry, rig.block));
     EXPECT_EQ(rig.block, rig.piece(1));
     const ReceivedRequest& rq = rig.drive->requests().at(1);
-    EXPECT_EQ(asSent(rq), readBufferRecord(kAt, 16384, 16384));
+    EXPECT_EQ(asSent(rq), built(buildReadBufferRecord, kAt, 16384, 16384));
     EXPECT_EQ(rq.dataLength, 16384u);
 }
 
@@ -252,7 +252,7 @@ TEST(XCommand, AnswerTable)
             EXPECT_EQ(rig.requests.pollCounter, 77);
             EXPECT_TRUE(rig.log.lines().empty());
         }
-        EXPECT_EQ(asSent(rig.drive->requests().at(0)), testUnitReadyRecord(kAt));
+        EXPECT_EQ(asSent(rig.drive->requests().at(0)), built(buildTestUnitReadyRecord, kAt));
     }
 }
 
@@ -313,8 +313,8 @@ TEST(Requests, DownloadReadBackAndSave)
     ASSERT_TRUE(rig.requests.WriteBuffer(rig.entry, rig.block, 0x80));
     EXPECT_EQ(rig.drive->firmware(), image);
     ASSERT_EQ(rig.drive->requests().size(), 33u);
-    EXPECT_EQ(asSent(rig.drive->requests()[15]), writeBufferRecord(kAt, 15 * 16384, 16384, 0));
-    EXPECT_EQ(asSent(rig.drive->requests()[16]), readBufferRecord(kAt, 0, 16384));
+    EXPECT_EQ(asSent(rig.drive->requests()[15]), built(buildWriteBufferRecord, kAt, 15 * 16384, 16384, 0));
+    EXPECT_EQ(asSent(rig.drive->requests()[16]), built(buildReadBufferRecord, kAt, 0, 16384));
     EXPECT_TRUE(rig.log.lines().empty());
 }
 

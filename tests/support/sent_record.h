@@ -1,9 +1,8 @@
-// A request as the virtual drive received it, in the form the record builders give, so that
-// a test compares it whole with the record the builder makes for the request it should have
-// been: how it was handed over (control code, bytes in, bytes out) and the 44 bytes of its
-// header, the CDB among them. The builders' own bytes are pinned by their golden tests; the
-// tests that use this pin what the routines choose: request, address, offset, length,
-// control byte, record kind. Header only, for the tests that link the scsi library.
+// A request as the virtual drive received it, compared whole with the one a record builder
+// makes: how it was handed over (control code, bytes in, bytes out) and the 44 bytes of its
+// header, the CDB among them. The builders' bytes are pinned by their own golden tests; the
+// tests that use this pin what the routines choose: the request, address, offset, length,
+// control byte and kind of record. Header only, for the tests that link the scsi library.
 #pragma once
 
 #include "cdb.h"
@@ -15,7 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
-#include <span>
+#include <type_traits>
 
 namespace testsupport {
 
@@ -45,47 +44,19 @@ inline SentRecord asSent(const scsi::ReceivedRequest& rq)
     return s;
 }
 
-inline SentRecord built(const scsi::RequestShape& shape, std::span<const std::uint8_t> record)
+// The request a record builder makes, handed over as its kind of record is: for example
+// built(scsi::buildWriteBufferRecord, address, offset, length, control).
+template <class Record, class... Args>
+SentRecord built(void (*build)(Record&, scsi::Address, Args...), scsi::Address address,
+                 std::type_identity_t<Args>... args)
 {
+    Record r;
+    build(r, address, args...);
+    const scsi::RequestShape& shape =
+        std::is_same_v<Record, scsi::DirectRecord> ? scsi::kDirectShape : scsi::kBufferedShape;
     SentRecord s{shape.controlCode, shape.inputLength, shape.outputLength};
-    std::copy_n(record.begin(), s.header.size(), s.header.begin());
+    std::copy_n(r.begin(), s.header.size(), s.header.begin());
     return s;
-}
-
-inline SentRecord inquiryRecord(scsi::Address a)
-{
-    scsi::DirectRecord r;
-    scsi::buildInquiryRecord(r, a);
-    return built(scsi::kDirectShape, r);
-}
-
-inline SentRecord startStopUnitRecord(scsi::Address a, std::uint8_t value)
-{
-    scsi::BufferedRecord r;
-    scsi::buildStartStopUnitRecord(r, a, value);
-    return built(scsi::kBufferedShape, r);
-}
-
-inline SentRecord testUnitReadyRecord(scsi::Address a)
-{
-    scsi::BufferedRecord r;
-    scsi::buildTestUnitReadyRecord(r, a);
-    return built(scsi::kBufferedShape, r);
-}
-
-inline SentRecord writeBufferRecord(scsi::Address a, std::uint32_t offset, std::uint32_t length,
-                                    std::uint8_t control)
-{
-    scsi::DirectRecord r;
-    scsi::buildWriteBufferRecord(r, a, offset, length, control);
-    return built(scsi::kDirectShape, r);
-}
-
-inline SentRecord readBufferRecord(scsi::Address a, std::uint32_t offset, std::uint32_t length)
-{
-    scsi::DirectRecord r;
-    scsi::buildReadBufferRecord(r, a, offset, length);
-    return built(scsi::kDirectShape, r);
 }
 
 } // namespace testsupport

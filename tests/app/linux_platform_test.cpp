@@ -1,9 +1,10 @@
 #include "linux_platform.h"
 
+#include "temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 namespace app {
 namespace {
@@ -38,8 +39,7 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeReadOrIsTheLoader)
 {
     EXPECT_EQ("/fallback/W2KVQXXXX.EXE", ProcSelfExePath("/fallback/W2KVQXXXX.EXE", "/nonexistent/link").ownPath());
 
-    const auto dir = std::filesystem::temp_directory_path() / ("ownpath-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const testsupport::TempFolder dir("ownpath");
     std::filesystem::create_symlink("/opt/x/W2KVQ8E10.EXE", dir / "exe");
     EXPECT_EQ("/opt/x/W2KVQ8E10.EXE", ProcSelfExePath("fb", (dir / "exe").string()).ownPath());
     // The running file was replaced: the name still ends in the revisions.
@@ -48,7 +48,6 @@ TEST(LinuxPlatform, OwnPathFallsBackWhenTheLinkCannotBeReadOrIsTheLoader)
     // Started as `/lib64/ld-linux-x86-64.so.2 /media/cd/W2KVQ8E10.EXE`: the kernel runs the loader.
     std::filesystem::create_symlink("/lib64/ld-linux-x86-64.so.2", dir / "loader");
     EXPECT_EQ("/media/cd/W2KVQ8E10.EXE", ProcSelfExePath("/media/cd/W2KVQ8E10.EXE", (dir / "loader").string()).ownPath());
-    std::filesystem::remove_all(dir);
 }
 
 // Without /proc: a template started from PATH is named by the folder that holds it, not

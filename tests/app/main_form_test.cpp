@@ -4,6 +4,7 @@
 #include "program_texts.h"
 
 #include "scripted_ui.h"
+#include "temp_folder.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -58,18 +59,15 @@ protected:
     void SetUp() override
     {
         previous = QDir::currentPath();
-        folder = fs::temp_directory_path() / ("mainform-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
         for (const char* name : {"VQ8E.BIN", "vq9a.bin", "VQ10.BIN", "VQA0.BIN", "notes.txt"})
             std::ofstream(folder / name) << "x";
         fs::create_directory(folder / "VQ81.BIN"); // a directory is not offered
-        QDir::setCurrent(QString::fromStdString(folder.string()));
-        dir.dir = folder.string();
+        QDir::setCurrent(QString::fromStdString(folder.path().string()));
+        dir.dir = folder.path().string();
     }
     void TearDown() override
     {
         QDir::setCurrent(previous);
-        fs::remove_all(folder);
     }
 
     StartupEnvironment env()
@@ -94,7 +92,7 @@ protected:
     }
 
     QString previous;
-    fs::path folder;
+    testsupport::TempFolder folder{"mainform"};
     ui::UiLog log;
     ui::ScriptedDialogs dialogs{log};
     ui::RecordingQuit quit{log};

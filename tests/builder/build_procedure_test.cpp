@@ -3,6 +3,7 @@
 #include "build_test_support.h"
 #include "file_selection.h"
 #include "scripted_ui.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -101,7 +102,7 @@ protected:
         return false;
     }
 
-    ScratchDir dir;
+    testsupport::TempFolder dir{"buildtest"};
     ui::UiLog log;
     ui::ScriptedDialogs dialogs{log};
     ui::RecordingStatusLine status{log};

@@ -7,29 +7,6 @@
 
 namespace buildtest {
 
-ScratchDir::ScratchDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "buildtest-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-std::vector<std::string> ScratchDir::names() const
-{
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(path_))
-        out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 void SpyFileIo::failOn(Op op, int nth, int error, std::string filePart)
 {
     faults_.push_back({op, nth, error, std::move(filePart)});

@@ -1,5 +1,5 @@
-// Shared pieces of the builder tests: a scratch directory, template and firmware makers,
-// and a file-operation seam that can fail one chosen call.
+// Shared pieces of the builder tests: template and firmware makers and a file-operation
+// seam that can fail one chosen call.
 #pragma once
 
 #include "build_procedure.h"
@@ -92,18 +92,6 @@ inline Bytes readFile(const fs::path& path)
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
-
-// A fresh directory under the temp dir, removed at the end.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const fs::path& path() const { return path_; }
-    std::vector<std::string> names() const; // sorted entry names
-
-private:
-    fs::path path_;
-};
 
 // POSIX file operations that record what was opened and can misbehave on request.
 class SpyFileIo : public builder::FileIo {

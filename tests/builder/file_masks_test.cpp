@@ -1,12 +1,10 @@
 #include "file_masks.h"
 #include "file_selection.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -56,16 +54,13 @@ TEST(FileMasks, EmptyMaskOrEmptyPatternsMatchNothing)
 
 TEST(FileMasks, ListsOnlyMatchingRegularFilesSorted)
 {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("masks-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "VQ80.BIN"); // a directory, not a file
+    const testsupport::TempFolder dir("masks");
+    std::filesystem::create_directory(dir / "VQ80.BIN"); // a directory, not a file
     for (const char* name : {"VQ9A.BIN", "VQ8E.BIN", "VQ10.BIN", "notes.txt", "vq8f.bin"})
         std::ofstream(dir / name) << "x";
     EXPECT_EQ((std::vector<std::string>{"VQ8E.BIN", "VQ9A.BIN", "vq8f.bin"}),
-              builder::listMatchingFiles(dir.string(), kIbmMask));
+              builder::listMatchingFiles(dir.path().string(), kIbmMask));
     EXPECT_TRUE(builder::listMatchingFiles((dir / "missing").string(), kIbmMask).empty());
-    fs::remove_all(dir);
 }
 
 } // namespace

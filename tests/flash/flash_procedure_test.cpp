@@ -1,4 +1,5 @@
 #include "flash_rig.h"
+#include "sent_record.h"
 
 #include <gtest/gtest.h>
 
@@ -30,50 +31,33 @@ RigOptions drive(const std::string& revision)
     return o;
 }
 
-std::uint32_t offsetOf(const scsi::ReceivedRequest& r)
-{
-    return (std::uint32_t{r.cdb.at(3)} << 16) | (std::uint32_t{r.cdb.at(4)} << 8) | r.cdb.at(5);
-}
-
-std::uint32_t lengthOf(const scsi::ReceivedRequest& r)
-{
-    return (std::uint32_t{r.cdb.at(6)} << 16) | (std::uint32_t{r.cdb.at(7)} << 8) | r.cdb.at(8);
-}
-
 std::vector<std::uint8_t> piece(const std::array<std::uint8_t, flash::kImageSize>& image, std::size_t k)
 {
     const auto* begin = image.data() + k * flash::kPieceSize;
     return {begin, begin + flash::kPieceSize};
 }
 
-// Everything the drive must have received in a whole flash of image, in order.
+// Everything the drive must have received in a whole flash of image, in order, each request
+// whole as its record builder makes it.
 void expectWholeFlash(const FlashRig& rig, const std::array<std::uint8_t, flash::kImageSize>& image)
 {
+    using namespace testsupport;
     const auto& r = rig.drive->requests();
     ASSERT_EQ(r.size(), 3u + 16u + 16u + 1u);
-    EXPECT_EQ(r[0].opcode(), kStartStop);
-    EXPECT_EQ(r[0].cdb.at(4), 3);
-    EXPECT_EQ(r[1].opcode(), kStartStop);
-    EXPECT_EQ(r[1].cdb.at(4), 0);
-    EXPECT_EQ(r[2].opcode(), kTestUnitReady);
-    for (std::size_t k = 0; k < 16; ++k) {
-        const auto& w = r[3 + k];
+    const auto& c = rig.drive->config();
+    const scsi::Address at{c.path, c.target, c.lun}; // as the drive told identification
+    EXPECT_EQ(asSent(r[0]), built(scsi::buildStartStopUnitRecord, at, 3));
+    EXPECT_EQ(asSent(r[1]), built(scsi::buildStartStopUnitRecord, at, 0));
+    EXPECT_EQ(asSent(r[2]), built(scsi::buildTestUnitReadyRecord, at));
+    for (std::uint32_t k = 0; k < 16; ++k) {
         SCOPED_TRACE("piece " + std::to_string(k));
-        EXPECT_EQ(w.opcode(), kWriteBuffer);
-        EXPECT_EQ(offsetOf(w), k * flash::kPieceSize);
-        EXPECT_EQ(lengthOf(w), flash::kPieceSize);
-        EXPECT_EQ(w.cdb.at(9), 0);
-        EXPECT_TRUE(w.dataOut == piece(image, k));
-        const auto& rd = r[19 + k];
-        EXPECT_EQ(rd.opcode(), kReadBuffer);
-        EXPECT_EQ(offsetOf(rd), k * flash::kPieceSize);
-        EXPECT_EQ(lengthOf(rd), flash::kPieceSize);
+        const std::uint32_t offset = k * flash::kPieceSize;
+        EXPECT_EQ(asSent(r[3 + k]), built(scsi::buildWriteBufferRecord, at, offset, flash::kPieceSize, 0));
+        EXPECT_TRUE(r[3 + k].dataOut == piece(image, k));
+        EXPECT_EQ(asSent(r[19 + k]), built(scsi::buildReadBufferRecord, at, offset, flash::kPieceSize));
     }
-    const auto& closing = r[35];
-    EXPECT_EQ(closing.cdb, (std::vector<std::uint8_t>{0x3B, 0x05, 0x01, 0x00, 0x00, 0x27, 0x00, 0x00, 0x01, 0x80}));
-    EXPECT_EQ(closing.header.dataTransferLength, 0u);
-    EXPECT_EQ(closing.header.timeOutValue, 40u);
-    EXPECT_TRUE(closing.dataOut.empty());
+    EXPECT_EQ(asSent(r[35]), built(scsi::buildWriteBufferRecord, at, 39, 1, 0x80));
+    EXPECT_TRUE(r[35].dataOut.empty());
 }
 
 // ---------------------------------------------------------------- the whole road

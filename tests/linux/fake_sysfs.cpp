@@ -1,8 +1,6 @@
 #include "fake_sysfs.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -26,21 +24,11 @@ std::string hctl(const FakeDriveSpec& s)
 
 FakeSystem::FakeSystem()
 {
-    std::string pattern = (fs::temp_directory_path() / "qvx-sysfs-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
     // Readable by everyone, so that a test child running as another user can look.
-    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+    fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
                         | fs::perms::others_read | fs::perms::others_exec);
     fs::create_directories(sys() / "class" / "block");
     fs::create_directories(dev());
-}
-
-FakeSystem::~FakeSystem()
-{
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 void FakeSystem::addDrive(const FakeDriveSpec& s)

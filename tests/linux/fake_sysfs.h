@@ -4,6 +4,8 @@
 
 #include "linux_drive_list.h"
 
+#include "temp_folder.h"
+
 #include <filesystem>
 #include <string>
 
@@ -21,20 +23,17 @@ struct FakeDriveSpec {
 class FakeSystem {
 public:
     FakeSystem();
-    ~FakeSystem();
-    FakeSystem(const FakeSystem&) = delete;
-    FakeSystem& operator=(const FakeSystem&) = delete;
 
     void addDrive(const FakeDriveSpec& drive);
     void addDisk(const std::string& name); // a hard disk that must be ignored
 
     scsi::sg::SystemPaths paths() const;
-    std::filesystem::path root() const { return root_; }
+    std::filesystem::path root() const { return root_.path(); }
     std::filesystem::path sys() const { return root_ / "sys"; }
     std::filesystem::path dev() const { return root_ / "dev"; }
 
 private:
-    std::filesystem::path root_;
+    testsupport::TempFolder root_{"qvx-sysfs"};
 };
 
 } // namespace testing_linux

@@ -4,6 +4,8 @@
 #include "system_drives.h"
 #include "virtual_drive.h"
 
+#include "temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,13 +41,13 @@ private:
 TEST(SystemDrives, VariableNamesAFolderOfVirtualDrives)
 {
     VariableGuard guard;
-    const fs::path folder = fs::temp_directory_path() / ("qvx-virtual-" + std::to_string(::getpid()));
+    const testsupport::TempFolder folder("qvx-virtual");
     fs::create_directories(folder / "first");
     fs::create_directories(folder / "second");
     std::ofstream(folder / "first" / "drive") << "vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ8E\n";
     std::ofstream(folder / "second" / "drive") << "vendor=OTHER\nproduct=X\nrevision=1\n";
 
-    ::setenv(scsi::kVirtualDrivesVariable, folder.c_str(), 1);
+    ::setenv(scsi::kVirtualDrivesVariable, folder.path().c_str(), 1);
     auto roots = scsi::makeSystemDriveSystem()->driveRoots();
     ASSERT_EQ(roots.size(), 2u);
     EXPECT_EQ(roots[0].letter, 'D');
@@ -56,5 +58,4 @@ TEST(SystemDrives, VariableNamesAFolderOfVirtualDrives)
     EXPECT_EQ(scsi::makeSystemDriveSystem()->driveRoots().size(), own);
     ::unsetenv(scsi::kVirtualDrivesVariable);
     EXPECT_EQ(scsi::makeSystemDriveSystem()->driveRoots().size(), own);
-    fs::remove_all(folder);
 }

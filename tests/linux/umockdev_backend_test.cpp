@@ -1,7 +1,8 @@
 // The real Linux backend and enumeration against umockdev: the test process runs under
 // umockdev-wrapper, which gives it a mocked /sys with two SCSI CD-ROM drives and /dev
 // nodes whose ioctls (SG_IO, SG_GET_SCSI_ID) a handler below answers the way the kernel
-// and a drive would. Production code paths run unchanged: sysfs reads, open(), ioctl().
+// would, with the virtual drive as the drive behind each node. Production code paths run
+// unchanged: sysfs reads, open(), ioctl().
 #include "linux_pass_through.h"
 #include "records.h"
 
@@ -10,6 +11,7 @@
 #include "requests.h"
 #include "progress_model.h"
 #include "scripted_ui.h"
+#include "virtual_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +23,10 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,57 +36,64 @@ namespace {
 
 constexpr int kSkip = 77; // the exit code CTest reads as "skipped"
 
-// What one SG_IO carried to the drive.
+// The kernel's host statuses for a command that never completed.
+constexpr std::uint16_t kDidNoConnect = 0x01;
+constexpr std::uint16_t kDidTimeOut = 0x03;
+constexpr std::uint16_t kDriverSense = 0x08;
+
+// What one SG_IO header carried beside the command (the drive logs the command itself).
 struct Seen {
-    std::vector<std::uint8_t> cdb;
     int direction = 0;
     unsigned dxferLength = 0;
     unsigned timeout = 0;
     unsigned maxSense = 0;
-    std::vector<std::uint8_t> dataOut; // for SG_DXFER_TO_DEV
 };
 
-// One emulated drive behind an sg node: a tiny model of a CD-ROM drive plus the
-// kernel's side of SG_IO.
-struct FakeDrive {
+// One sg node: the drive behind it and what the kernel adds of its own.
+struct Node {
     std::mutex lock;
-    std::string vendor, product, revision;
-    bool medium = false;
-    // Faults for the next SG_IO: a host status, a driver status, an ioctl errno, a residual.
+    VirtualDriveConfig config;
+    std::shared_ptr<VirtualDrive> drive;
+    // The kernel's word on every SG_IO (a host or driver status: the command never
+    // completed) and the errno of SG_GET_SCSI_ID.
     std::uint16_t hostStatus = 0;
     std::uint16_t driverStatus = 0;
-    int ioctlErrno = 0;
-    int resid = 0;
     int scsiIdErrno = 0;
     std::vector<Seen> seen;
 
     void reset()
     {
         std::lock_guard g(lock);
-        medium = false;
+        drive = std::make_shared<VirtualDrive>(config);
         hostStatus = driverStatus = 0;
-        ioctlErrno = resid = scsiIdErrno = 0;
+        scsiIdErrno = 0;
         seen.clear();
     }
 };
 
-void padded(std::uint8_t* out, const std::string& text, std::size_t width)
+DataDirection directionOf(int sgDirection)
 {
-    std::memset(out, ' ', width);
-    std::memcpy(out, text.data(), std::min(width, text.size()));
+    switch (sgDirection) {
+    case SG_DXFER_TO_DEV:
+        return DataDirection::ToDrive;
+    case SG_DXFER_FROM_DEV:
+        return DataDirection::FromDrive;
+    default:
+        return DataDirection::None;
+    }
 }
 
 gboolean answerIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
 {
-    auto& drive = *static_cast<FakeDrive*>(user);
-    std::lock_guard g(drive.lock);
+    auto& node = *static_cast<Node*>(user);
+    std::lock_guard g(node.lock);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
 
     if (request == SG_GET_SCSI_ID) {
-        if (drive.scsiIdErrno != 0) {
-            umockdev_ioctl_client_complete(client, -1, drive.scsiIdErrno);
+        if (node.scsiIdErrno != 0) {
+            umockdev_ioctl_client_complete(client, -1, node.scsiIdErrno);
             return TRUE;
         }
         UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(sg_scsi_id), &error);
@@ -101,85 +113,39 @@ gboolean answerIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
         return TRUE;
     }
     auto* h = reinterpret_cast<sg_io_hdr_t*>(hd->data);
-    Seen s;
     UMockdevIoctlData* cd = umockdev_ioctl_data_resolve(hd, offsetof(sg_io_hdr_t, cmdp), h->cmd_len, &error);
     h = reinterpret_cast<sg_io_hdr_t*>(hd->data);
-    s.cdb.assign(cd->data, cd->data + h->cmd_len);
-    s.direction = h->dxfer_direction;
-    s.dxferLength = h->dxfer_len;
-    s.timeout = h->timeout;
-    s.maxSense = h->mx_sb_len;
-    std::uint8_t* data = nullptr;
-    if (h->dxfer_len > 0) {
+    const std::vector<std::uint8_t> cdb(cd->data, cd->data + h->cmd_len);
+    node.seen.push_back({h->dxfer_direction, h->dxfer_len, h->timeout, h->mx_sb_len});
+    const DataDirection direction = directionOf(h->dxfer_direction);
+    std::span<std::uint8_t> data;
+    if (direction != DataDirection::None && h->dxfer_len > 0) {
         UMockdevIoctlData* dd =
             umockdev_ioctl_data_resolve(hd, offsetof(sg_io_hdr_t, dxferp), h->dxfer_len, &error);
         h = reinterpret_cast<sg_io_hdr_t*>(hd->data);
-        data = dd->data;
-        if (h->dxfer_direction == SG_DXFER_TO_DEV)
-            s.dataOut.assign(data, data + h->dxfer_len);
+        data = {dd->data, h->dxfer_len};
     }
-    drive.seen.push_back(s);
 
-    if (drive.ioctlErrno != 0) {
-        umockdev_ioctl_client_complete(client, -1, drive.ioctlErrno);
+    const CommandAnswer a = node.drive->command(cdb, direction, data);
+    if (a.fate == CommandAnswer::Fate::Refused) {
+        umockdev_ioctl_client_complete(client, -1, a.error);
         return TRUE;
     }
-
-    // The drive's answer.
-    std::vector<std::uint8_t> sense;
-    unsigned moved = h->dxfer_len;
-    auto check = [&](std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-        sense.assign(18, 0);
-        sense[0] = 0x70;
-        sense[2] = key;
-        sense[7] = 10;
-        sense[12] = asc;
-        sense[13] = ascq;
-        moved = 0;
-    };
-    switch (s.cdb[0]) {
-    case 0x12: { // INQUIRY: 36 bytes of standard data
-        std::uint8_t answer[36] = {0x05, 0x80, 0x05, 0x32, 31};
-        padded(answer + 8, drive.vendor, 8);
-        padded(answer + 16, drive.product, 16);
-        padded(answer + 32, drive.revision, 4);
-        moved = std::min<unsigned>(36, h->dxfer_len);
-        std::memcpy(data, answer, moved);
-        break;
-    }
-    case 0x00: // TEST UNIT READY
-        if (!drive.medium)
-            check(0x02, 0x3A, 0x00);
-        break;
-    case 0x1B: // START STOP UNIT
-        break;
-    case 0x3C: // READ BUFFER: a pattern from the offset on
-        for (unsigned i = 0; i < h->dxfer_len; ++i)
-            data[i] = static_cast<std::uint8_t>(i * 7 + 1);
-        break;
-    case 0x3B: // WRITE BUFFER: not in this drive's repertoire
-    default:
-        if (drive.medium || s.cdb[0] != 0x3B)
-            check(0x05, 0x20, 0x00);
-        else
-            check(0x02, 0x3A, 0x00);
-        break;
-    }
-    if (drive.hostStatus != 0 || drive.driverStatus != 0) {
-        sense.clear(); // the command never completed: no status, no sense, no data
-        moved = 0;
-    }
-    if (drive.resid != 0)
-        moved = h->dxfer_len - static_cast<unsigned>(drive.resid);
-
-    h->status = sense.empty() ? 0 : 0x02;
+    const std::uint16_t host = a.fate == CommandAnswer::Fate::TimedOut   ? kDidTimeOut
+                               : a.fate == CommandAnswer::Fate::Vanished ? kDidNoConnect
+                                                                         : node.hostStatus;
+    // A command that never completed has no status, no sense and moved no data.
+    const bool completed = host == 0 && node.driverStatus == 0;
+    const bool withSense = completed && a.sense && h->mx_sb_len > 0;
+    h->status = completed ? a.status : 0;
     h->masked_status = h->status >> 1;
-    h->host_status = drive.hostStatus;
-    h->driver_status = drive.driverStatus | (sense.empty() ? 0 : 0x08);
-    h->resid = static_cast<int>(h->dxfer_len - moved);
+    h->host_status = host;
+    h->driver_status = node.driverStatus | (withSense ? kDriverSense : 0);
+    h->resid = static_cast<int>(h->dxfer_len - (completed ? a.transferred : 0));
     h->duration = 1;
     h->sb_len_wr = 0;
-    if (!sense.empty() && h->mx_sb_len > 0) {
+    if (withSense) {
+        const auto sense = fixedSense(*a.sense);
         const unsigned n = std::min<unsigned>(sense.size(), h->mx_sb_len);
         UMockdevIoctlData* sd = umockdev_ioctl_data_resolve(hd, offsetof(sg_io_hdr_t, sbp), n, &error);
         h = reinterpret_cast<sg_io_hdr_t*>(hd->data);
@@ -206,17 +172,13 @@ std::string scsiDeviceRecord(const std::string& address, const std::string& bloc
 // The mocked system, set up once for the whole process.
 struct Bed {
     UMockdevTestbed* testbed = nullptr;
-    FakeDrive supported, other;
+    Node supported, other;
     std::string problem;
 
     Bed()
     {
-        supported.vendor = "KORVANE";
-        supported.product = "QVX-5500";
-        supported.revision = "VQ8E";
-        other.vendor = "KORVANE";
-        other.product = "QVX-9000";
-        other.revision = "VQ10";
+        other.config.product = "QVX-9000";
+        other.config.revision = "VQ10";
         testbed = umockdev_testbed_new();
         GError* error = nullptr;
         const std::string records =
@@ -228,12 +190,12 @@ struct Bed {
         attach("/dev/sg0", supported);
         attach("/dev/sg1", other);
     }
-    void attach(const char* node, FakeDrive& drive)
+    void attach(const char* path, Node& node)
     {
         GError* error = nullptr;
         UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(answerIoctl), &drive);
-        if (!umockdev_testbed_attach_ioctl(testbed, node, handler, &error))
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(answerIoctl), &node);
+        if (!umockdev_testbed_attach_ioctl(testbed, path, handler, &error))
             problem = error->message;
     }
 };
@@ -307,7 +269,7 @@ TEST_F(UmockdevBackend, DiscoverySendsInquiryThroughSgIo)
     std::lock_guard g(bed->supported.lock);
     ASSERT_EQ(bed->supported.seen.size(), 1u);
     const Seen& s = bed->supported.seen[0];
-    EXPECT_EQ(s.cdb, (std::vector<std::uint8_t>{0x12, 0, 0, 0, 0x80, 0}));
+    EXPECT_EQ(bed->supported.drive->requests().at(0).cdb, (std::vector<std::uint8_t>{0x12, 0, 0, 0, 0x80, 0}));
     EXPECT_EQ(s.direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(s.dxferLength, 128u);
     EXPECT_EQ(s.timeout, 3000u);
@@ -318,7 +280,6 @@ TEST_F(UmockdevBackend, RequestsCarryTheirDirectionTimeOutAndData)
 {
     openForFlash();
     EXPECT_TRUE(requests.StartStopUnit(entry, 3));
-    bed->supported.medium = false;
     EXPECT_TRUE(requests.XCommand(entry, 0)) << "no medium: 02/3A through the real sense path";
 
     std::vector<std::uint8_t> piece(16384);
@@ -328,27 +289,29 @@ TEST_F(UmockdevBackend, RequestsCarryTheirDirectionTimeOutAndData)
     progress.setMax(262144);
     progress.setStep(16384);
     progress.setPosition(16384);
-    requests.WriteBuffer(entry, piece, 0);
+    EXPECT_TRUE(requests.WriteBuffer(entry, piece, 0));
 
     std::lock_guard g(bed->supported.lock);
     const auto& seen = bed->supported.seen;
+    const auto& received = bed->supported.drive->requests();
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].cdb, (std::vector<std::uint8_t>{0x1B, 0, 0, 0, 3, 0}));
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[0].cdb, (std::vector<std::uint8_t>{0x1B, 0, 0, 0, 3, 0}));
     EXPECT_EQ(seen[0].direction, SG_DXFER_NONE) << "DataIn 1 with no data moves nothing";
     EXPECT_EQ(seen[0].timeout, 9000u);
-    EXPECT_EQ(seen[1].cdb, (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(received[1].cdb, (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(seen[1].direction, SG_DXFER_NONE);
-    EXPECT_EQ(seen[2].cdb,
+    EXPECT_EQ(received[2].cdb,
               (std::vector<std::uint8_t>{0x3B, 0x05, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00}));
     EXPECT_EQ(seen[2].direction, SG_DXFER_TO_DEV);
     EXPECT_EQ(seen[2].dxferLength, 16384u);
-    EXPECT_EQ(seen[2].dataOut, piece) << "the drive received the caller's block";
+    EXPECT_EQ(received[2].dataOut, piece) << "the drive received the caller's block";
 }
 
 TEST_F(UmockdevBackend, TheDrivesRefusalReachesTheUserAsSense)
 {
     openForFlash();
-    bed->supported.medium = true;
+    bed->supported.drive->addFault(Fault::checkCondition(1, {0x05, 0x20, 0x00}));
     progress.setMin(0);
     progress.setMax(40);
     progress.setStep(1);
@@ -359,7 +322,7 @@ TEST_F(UmockdevBackend, TheDrivesRefusalReachesTheUserAsSense)
 
     std::lock_guard g(bed->supported.lock);
     const Seen& closing = bed->supported.seen.back();
-    EXPECT_EQ(closing.cdb,
+    EXPECT_EQ(bed->supported.drive->requests().back().cdb,
               (std::vector<std::uint8_t>{0x3B, 0x05, 0x01, 0x00, 0x00, 0x27, 0x00, 0x00, 0x01, 0x80}));
     EXPECT_EQ(closing.direction, SG_DXFER_NONE);
     EXPECT_EQ(closing.dxferLength, 0u);
@@ -374,23 +337,24 @@ TEST_F(UmockdevBackend, TransportFailuresAreNeverGood)
     progress.setStep(1);
     progress.setPosition(39);
     struct Case {
-        std::uint16_t host, driver;
-        int ioctlErrno;
+        std::uint16_t host, driver; // the kernel's word, or the drive's fault:
+        std::optional<Fault> fault;
         const char* expected;
     };
-    for (const Case k : {Case{0x01, 0, 0, "Error sending SCSI command; error was 19"},   // DID_NO_CONNECT
-                         Case{0x03, 0, 0, "Error sending SCSI command; error was 110"},  // DID_TIME_OUT
-                         Case{0, 0x06, 0, "Error sending SCSI command; error was 110"},  // DRIVER_TIMEOUT
-                         Case{0x07, 0, 0, "Error sending SCSI command; error was 5"},    // DID_ERROR
-                         Case{0, 0, EIO, "Error sending SCSI command; error was 5"},
-                         Case{0, 0, EPERM, "Error sending SCSI command; error was 1"}}) {
+    for (const Case& k : {Case{0, 0, Fault::vanish(1), "Error sending SCSI command; error was 19"}, // DID_NO_CONNECT
+                          Case{0, 0, Fault::timeOut(1), "Error sending SCSI command; error was 110"}, // DID_TIME_OUT
+                          Case{0, 0x06, {}, "Error sending SCSI command; error was 110"},  // DRIVER_TIMEOUT
+                          Case{0x07, 0, {}, "Error sending SCSI command; error was 5"},    // DID_ERROR
+                          Case{0, 0, Fault::refused(1, EIO), "Error sending SCSI command; error was 5"},
+                          Case{0, 0, Fault::refused(1, EPERM), "Error sending SCSI command; error was 1"}}) {
         log.clear();
+        bed->supported.reset(); // the drive would say GOOD to the closing request if it got a say
         {
             std::lock_guard g(bed->supported.lock);
-            bed->supported.medium = true; // the drive would say GOOD only if it ever got a say
             bed->supported.hostStatus = k.host;
             bed->supported.driverStatus = k.driver;
-            bed->supported.ioctlErrno = k.ioctlErrno;
+            if (k.fault)
+                bed->supported.drive->addFault(*k.fault);
         }
         EXPECT_FALSE(requests.WriteBuffer(entry, {}, 0x80)) << k.expected;
         EXPECT_EQ(messages(), std::vector<std::string>{k.expected});
@@ -406,10 +370,10 @@ TEST_F(UmockdevBackend, ShortReadBufferIsAFailure)
     progress.setStep(16384);
     progress.setPosition(0);
     EXPECT_TRUE(requests.ReadBuffer(entry, block));
-    EXPECT_EQ(block[1], 8);
+    EXPECT_EQ(block, std::vector<std::uint8_t>(16384, 0xFF)) << "the drive's erased buffer";
     EXPECT_EQ(requests.lastCall().dataTransferred, 16384u);
 
-    bed->supported.resid = 100;
+    bed->supported.drive->addFault(Fault::shortRead(2, 100));
     EXPECT_FALSE(requests.ReadBuffer(entry, block));
     EXPECT_EQ(requests.lastCall().dataTransferred, 16284u);
     EXPECT_EQ(log.events().size(), 1u);

@@ -4,6 +4,7 @@
 #include "virtual_drive.h"
 
 #include "scripted_ui.h"
+#include "sent_record.h"
 
 #include <gtest/gtest.h>
 
@@ -55,16 +56,8 @@ TEST(CheckInquiry, SupportedDriveGetsItsLabelAddressAndInquiryData)
 
     // The request carried the entry's address; the entry now holds the drive's own.
     const ReceivedRequest& rq = drive->requests().at(0);
-    EXPECT_EQ(rq.controlCode, kIoctlScsiPassThroughDirect);
-    EXPECT_EQ(rq.inputLength, 80u);
-    EXPECT_EQ(rq.outputLength, 80u);
-    EXPECT_EQ(rq.cdb, (std::vector<std::uint8_t>{0x12, 0, 0, 0, 0x80, 0}));
-    EXPECT_EQ(rq.header.dataTransferLength, 128u);
-    EXPECT_EQ(rq.header.dataIn, 1);
-    EXPECT_EQ(rq.header.timeOutValue, 3u);
+    EXPECT_EQ(testsupport::asSent(rq), testsupport::built(buildInquiryRecord, {0, 1, 0}));
     EXPECT_EQ(rq.dataLength, 128u);
-    EXPECT_EQ(rq.header.pathId, 0);
-    EXPECT_EQ(rq.header.targetId, 1);
     EXPECT_EQ(entry.path, 1);
     EXPECT_EQ(entry.target, 0);
     EXPECT_EQ(entry.unit, 0);

@@ -4,6 +4,7 @@
 #include "virtual_drive.h"
 
 #include "scripted_ui.h"
+#include "sent_record.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +15,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
+using namespace testsupport;
 
 constexpr std::uint8_t kTur = 0x00;
-constexpr std::uint8_t kWb = 0x3B;
 constexpr std::uint8_t kRb = 0x3C;
+constexpr Address kAt{1, 0, 0}; // the rig's entry
 
 struct Rig {
     ui::UiLog log;
@@ -68,16 +70,8 @@ TEST(StartStopUnit, SendsValueInByte4AndJudgesOnlyTheCall)
     EXPECT_TRUE(rig.requests.StartStopUnit(rig.entry, 3));
     EXPECT_TRUE(rig.requests.StartStopUnit(rig.entry, 0));
     ASSERT_EQ(rig.drive->requests().size(), 2u);
-    const ReceivedRequest& first = rig.drive->requests()[0];
-    EXPECT_EQ(first.controlCode, kIoctlScsiPassThrough);
-    EXPECT_EQ(first.inputLength, 44u);
-    EXPECT_EQ(first.outputLength, 80u);
-    EXPECT_EQ(first.cdb, (Bytes{0x1B, 0, 0, 0, 0x03, 0}));
-    EXPECT_EQ(first.header.dataIn, 1);
-    EXPECT_EQ(first.header.dataTransferLength, 0u);
-    EXPECT_EQ(first.header.timeOutValue, 9u);
-    EXPECT_EQ(first.header.pathId, 1);
-    EXPECT_EQ(rig.drive->requests()[1].cdb, (Bytes{0x1B, 0, 0, 0, 0x00, 0}));
+    EXPECT_EQ(asSent(rig.drive->requests()[0]), built(buildStartStopUnitRecord, kAt, 3));
+    EXPECT_EQ(asSent(rig.drive->requests()[1]), built(buildStartStopUnitRecord, kAt, 0));
     EXPECT_EQ(rig.access.requestLength, 80u);
     EXPECT_TRUE(rig.access.lastRequestSucceeded);
 
@@ -101,13 +95,7 @@ TEST(WriteBuffer, PieceGoesToTheDriveAtPositionWithLengthStep)
 
     ASSERT_EQ(rig.drive->requests().size(), 1u);
     const ReceivedRequest& rq = rig.drive->requests()[0];
-    EXPECT_EQ(rq.controlCode, kIoctlScsiPassThroughDirect);
-    EXPECT_EQ(rq.inputLength, 80u);
-    EXPECT_EQ(rq.outputLength, 80u);
-    EXPECT_EQ(rq.cdb, (Bytes{0x3B, 0x05, 0x01, 0x00, 0x80, 0x00, 0x00, 0x40, 0x00, 0x00}));
-    EXPECT_EQ(rq.header.dataIn, 0);
-    EXPECT_EQ(rq.header.dataTransferLength, 16384u);
-    EXPECT_EQ(rq.header.timeOutValue, 3u);
+    EXPECT_EQ(asSent(rq), built(buildWriteBufferRecord, kAt, 2 * 16384, 16384, 0));
     EXPECT_EQ(rq.dataOut, data);
     const Bytes& buffer = rig.drive->downloadBuffer();
     ASSERT_GE(buffer.size(), 3u * 16384u);
@@ -123,10 +111,7 @@ TEST(WriteBuffer, ClosingRequestCarriesNoDataAndSavesTheDownload)
     ASSERT_EQ(rig.progress.position(), 39);
     EXPECT_TRUE(rig.requests.WriteBuffer(rig.entry, rig.block, 0x80));
     const ReceivedRequest& rq = rig.drive->requests().at(0);
-    EXPECT_EQ(rq.cdb, (Bytes{0x3B, 0x05, 0x01, 0x00, 0x00, 0x27, 0x00, 0x00, 0x01, 0x80}));
-    EXPECT_EQ(rq.header.dataTransferLength, 0u);
-    EXPECT_EQ(rq.header.dataIn, 0);
-    EXPECT_EQ(rq.header.timeOutValue, 40u);
+    EXPECT_EQ(asSent(rq), built(buildWriteBufferRecord, kAt, 39, 1, 0x80));
     EXPECT_EQ(rq.dataLength, 0u);
     EXPECT_EQ(rig.drive->firmwareSaves(), 1);
 }
@@ -211,10 +196,7 @@ TEST(ReadBuffer, ReadsStepBytesAtPosition)
     EXPECT_TRUE(rig.requests.ReadBuffer(rig.entry, rig.block));
     EXPECT_EQ(rig.block, rig.piece(1));
     const ReceivedRequest& rq = rig.drive->requests().at(1);
-    EXPECT_EQ(rq.cdb, (Bytes{0x3C, 0x01, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00}));
-    EXPECT_EQ(rq.header.dataIn, 1);
-    EXPECT_EQ(rq.header.dataTransferLength, 16384u);
-    EXPECT_EQ(rq.header.timeOutValue, 3u);
+    EXPECT_EQ(asSent(rq), built(buildReadBufferRecord, kAt, 16384, 16384));
     EXPECT_EQ(rq.dataLength, 16384u);
 }
 
@@ -270,12 +252,7 @@ TEST(XCommand, AnswerTable)
             EXPECT_EQ(rig.requests.pollCounter, 77);
             EXPECT_TRUE(rig.log.lines().empty());
         }
-        const ReceivedRequest& rq = rig.drive->requests().at(0);
-        EXPECT_EQ(rq.cdb, (Bytes{0, 0, 0, 0, 0, 0}));
-        EXPECT_EQ(rq.controlCode, kIoctlScsiPassThrough);
-        EXPECT_EQ(rq.inputLength, 44u);
-        EXPECT_EQ(rq.header.timeOutValue, 3u);
-        EXPECT_EQ(rq.header.dataIn, 1);
+        EXPECT_EQ(asSent(rig.drive->requests().at(0)), built(buildTestUnitReadyRecord, kAt));
     }
 }
 
@@ -336,10 +313,8 @@ TEST(Requests, DownloadReadBackAndSave)
     ASSERT_TRUE(rig.requests.WriteBuffer(rig.entry, rig.block, 0x80));
     EXPECT_EQ(rig.drive->firmware(), image);
     ASSERT_EQ(rig.drive->requests().size(), 33u);
-    EXPECT_EQ(rig.drive->requests()[15].cdb,
-              (Bytes{0x3B, 0x05, 0x01, 0x03, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00}));
-    EXPECT_EQ(rig.drive->requests()[16].cdb,
-              (Bytes{0x3C, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00}));
+    EXPECT_EQ(asSent(rig.drive->requests()[15]), built(buildWriteBufferRecord, kAt, 15 * 16384, 16384, 0));
+    EXPECT_EQ(asSent(rig.drive->requests()[16]), built(buildReadBufferRecord, kAt, 0, 16384));
     EXPECT_TRUE(rig.log.lines().empty());
 }
 

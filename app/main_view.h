@@ -2,17 +2,14 @@
 // implements it, tests record it.
 #pragma once
 
+#include "discovery.h"
+
 #include <string>
 #include <vector>
 
 namespace app {
 
-// One line of the drive list, with the device node a user recognises the drive by.
-struct DriveLine {
-    std::string text;
-    std::string node;
-    bool operator==(const DriveLine&) const = default;
-};
+using scsi::DriveLine;
 
 class MainView {
 public:

@@ -54,16 +54,12 @@ StartupOutcome arrangeFlashMode(ProgramState& state, const StartupServices& s)
     } watch(s.quit, quitPosted);
 
     s.view.selectDriveLine(-1);
-    DriveListing found;
+    scsi::DiscoveryResult found;
     if (s.discover)
         found = s.discover(state, s.dialogs, watch);
+    s.view.setDriveLines(found.lines);
 
-    std::vector<DriveLine> lines;
-    for (std::size_t i = 0; i < found.lines.size(); ++i)
-        lines.push_back({found.lines[i], i < found.nodes.size() ? found.nodes[i] : std::string()});
-    s.view.setDriveLines(lines);
-
-    if (found.selection < 0 || lines.empty()) {
+    if (found.selection < 0 || found.lines.empty()) {
         s.view.selectDriveLine(-1);
         s.dialogs.messageDialog(noDriveErrorText(found.unsupportedLines), ui::DialogKind::Error,
                                 {ui::Button::Ok});

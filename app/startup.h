@@ -7,27 +7,19 @@
 #include "program_state.h"
 #include "ui_ports.h"
 
+#include "discovery.h"
+
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace app {
 
-// What the drive search found: one line (and device node) per supported drive, a label
-// and "\n" for each drive that answered but is not supported, and the list's selection
-// (-1 when no drive was accepted).
-struct DriveListing {
-    std::vector<std::string> lines;
-    std::vector<std::string> nodes;
-    std::string unsupportedLines;
-    int selection = -1;
-};
-
 // The drive search. It fills the program's drive table and may itself show messages
 // and post a quit request (a drive that cannot be opened).
-using DiscoverDrives = std::function<DriveListing(ProgramState&, ui::Dialogs&, ui::QuitRequest&)>;
+using DiscoverDrives =
+    std::function<scsi::DiscoveryResult(ProgramState&, ui::Dialogs&, ui::QuitRequest&)>;
 
 struct StartupServices {
     MainView& view;

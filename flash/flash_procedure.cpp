@@ -85,14 +85,11 @@ void FlashProcedure::flash(scsi::DriveEntry& entry, FlashReport& report)
 
     // The flash holds the drive on its own handle: the old one goes first.
     p_.access.device.reset();
-    p_.access.openAccess = scsi::kGenericRead | scsi::kGenericWrite;
-    p_.access.openSharing = scsi::kFileShareRead;
-    scsi::OpenResult opened = p_.drives.open(entry.letter, scsi::OpenMode::Exclusive);
+    scsi::OpenResult opened =
+        scsi::openDrive(p_.access, p_.drives, entry.letter, scsi::OpenMode::Exclusive, p_.dialogs);
     if (!opened.device) {
-        p_.access.lastError = opened.error;
         report.outcome = FlashOutcome::OpenFailed;
         report.error = opened.error;
-        p_.dialogs.showMessage("Error opening: " + std::to_string(opened.error));
         return;
     }
     p_.access.device = std::move(opened.device);
@@ -109,9 +106,8 @@ void FlashProcedure::flash(scsi::DriveEntry& entry, FlashReport& report)
     // Only the query's success counts; its data is not looked at.
     std::array<std::uint8_t, kPortInquirySize> portInquiry{};
     const scsi::CallResult query = p_.access.device->queryInquiryData(portInquiry);
-    p_.access.lastRequestSucceeded = query.callSucceeded();
+    p_.access.keep(query);
     if (!query.callSucceeded()) {
-        p_.access.lastError = query.error;
         report.outcome = FlashOutcome::QueryFailed;
         report.error = query.error;
         report.lastCall = query;

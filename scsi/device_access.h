@@ -22,6 +22,16 @@ struct DeviceAccess {
     int lastError = 0;              // the error code of the last failed open or call
 
     void reset() { *this = DeviceAccess{}; }
+
+    // Keeps what a device control call reported: whether it succeeded, the bytes it
+    // returned and, when it failed, its error code.
+    void keep(const CallResult& call)
+    {
+        lastRequestSucceeded = call.callSucceeded();
+        bytesReturned = call.bytesReturned;
+        if (!call.callSucceeded())
+            lastError = call.error;
+    }
 };
 
 } // namespace scsi

@@ -28,8 +28,7 @@ DiscoveryResult discoverDrives(DriveTable& table, DeviceAccess& access, DriveSys
                 scratch = DriveEntry{};
                 continue;
             }
-            result.lines.push_back(entry.labelText());
-            result.nodes.push_back(entry.node);
+            result.lines.push_back({entry.labelText(), entry.node});
             result.selection = static_cast<int>(result.lines.size()) - 1;
         } else if (entry.label[0] != '\0') {
             result.unsupportedLines += entry.labelText() + "\n";

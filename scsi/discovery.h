@@ -13,9 +13,15 @@
 
 namespace scsi {
 
+// One line of the drive list, with the device node a user recognises the drive by.
+struct DriveLine {
+    std::string text;
+    std::string node;
+    bool operator==(const DriveLine&) const = default;
+};
+
 struct DiscoveryResult {
-    std::vector<std::string> lines; // lines[k]: entry k's label, line k of the drive list
-    std::vector<std::string> nodes; // nodes[k]: entry k's device node (the line's tool tip)
+    std::vector<DriveLine> lines; // lines[k]: entry k's label and node, line k of the drive list
     // Each drive that answered but is not supported: its label and "\n". The window adds
     // this to its error text, shown when no drive was accepted.
     std::string unsupportedLines;

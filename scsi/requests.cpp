@@ -30,6 +30,25 @@ bool bufferWindow(const ui::ProgressModel& progress, std::uint32_t& offset, std:
     return true;
 }
 
+// Carries one record to the device and keeps what the call reported. With no device the
+// call fails as the system fails one on a closed handle.
+CallResult sendRecord(DeviceAccess& access, Device* device, const RequestShape& shape,
+                      std::span<std::uint8_t> record, std::span<std::uint8_t> data)
+{
+    access.requestLength = record::kDirectSize;
+    CallResult result;
+    if (!device) {
+        result.outcome = Outcome::OsError;
+        result.error = kNoDeviceError;
+        result.detail = "no open drive";
+    } else {
+        result = device->passThrough(shape.controlCode, record, shape.inputLength,
+                                     shape.outputLength, data);
+    }
+    access.keep(result);
+    return result;
+}
+
 } // namespace
 
 Requests::Requests(DeviceAccess& access, ui::ProgressModel& progress, ui::Dialogs& dialogs)
@@ -47,32 +66,17 @@ ui::Dialogs& Requests::boxes()
 CallResult Requests::send(const RequestShape& shape, std::span<std::uint8_t> record,
                           std::span<std::uint8_t> data)
 {
-    access_.requestLength = record::kDirectSize;
-    CallResult result;
-    if (!access_.device) {
-        result.outcome = Outcome::OsError;
-        result.error = kNoDeviceError;
-        result.detail = "no open drive";
-    } else {
-        result = access_.device->passThrough(shape.controlCode, record, shape.inputLength,
-                                             shape.outputLength, data);
-    }
-    access_.lastRequestSucceeded = result.callSucceeded();
-    access_.bytesReturned = result.bytesReturned;
-    if (!result.callSucceeded())
-        access_.lastError = result.error;
-    lastCall_ = result;
-    return result;
+    lastCall_ = sendRecord(access_, access_.device.get(), shape, record, data);
+    return lastCall_;
 }
 
 void Requests::refuse(int error, std::string detail)
 {
-    access_.lastRequestSucceeded = false;
-    access_.lastError = error;
     lastCall_ = CallResult{};
     lastCall_.outcome = Outcome::OsError;
     lastCall_.error = error;
     lastCall_.detail = std::move(detail);
+    access_.keep(lastCall_);
     boxes().showMessage(formatted(kSendErrorFormat, error));
 }
 
@@ -201,17 +205,25 @@ std::string driveLabel(const DriveEntry& entry, std::span<const std::uint8_t> in
     return label;
 }
 
-bool CheckInquiry(DriveEntry& entry, DeviceAccess& access, DriveSystem& drives,
-                  ui::Dialogs& dialogs, ui::QuitRequest& quit)
+OpenResult openDrive(DeviceAccess& access, DriveSystem& drives, char letter, OpenMode mode,
+                     ui::Dialogs& dialogs)
 {
     access.openAccess = kGenericRead | kGenericWrite;
     access.openSharing = kFileShareRead;
-    entry.label.fill('\0');
-
-    OpenResult opened = drives.open(entry.letter, OpenMode::Identify);
+    OpenResult opened = drives.open(letter, mode);
     if (!opened.device) {
         access.lastError = opened.error;
         dialogs.showMessage(kOpenErrorText + std::to_string(opened.error));
+    }
+    return opened;
+}
+
+bool CheckInquiry(DriveEntry& entry, DeviceAccess& access, DriveSystem& drives,
+                  ui::Dialogs& dialogs, ui::QuitRequest& quit)
+{
+    entry.label.fill('\0');
+    OpenResult opened = openDrive(access, drives, entry.letter, OpenMode::Identify, dialogs);
+    if (!opened.device) {
         quit.postQuit();
         return false;
     }
@@ -219,13 +231,7 @@ bool CheckInquiry(DriveEntry& entry, DeviceAccess& access, DriveSystem& drives,
     std::array<std::uint8_t, kInquirySize> data{};
     DirectRecord record{};
     buildInquiryRecord(record, addressOf(entry));
-    access.requestLength = record::kDirectSize;
-    const CallResult result = opened.device->passThrough(
-        kDirectShape.controlCode, record, kDirectShape.inputLength, kDirectShape.outputLength, data);
-    access.lastRequestSucceeded = result.callSucceeded();
-    access.bytesReturned = result.bytesReturned;
-    if (!result.callSucceeded())
-        access.lastError = result.error;
+    const CallResult result = sendRecord(access, opened.device.get(), kDirectShape, record, data);
 
     // The system fills in the drive's real address; keep it whatever the result.
     entry.path = record[record::kPathId];

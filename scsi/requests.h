@@ -86,6 +86,12 @@ private:
     CallResult lastCall_;
 };
 
+// Opens a drive as every open here does: read and write, others may only read. A drive
+// that cannot be opened is told to the user ("Error opening: <error>") and its error code
+// is kept in access.lastError.
+OpenResult openDrive(DeviceAccess& access, DriveSystem& drives, char letter, OpenMode mode,
+                     ui::Dialogs& dialogs);
+
 // Identification of one drive: opens it, sends INQUIRY, writes the entry's address
 // and label, closes it, and tells whether the drive is a supported one. An open
 // failure shows "Error opening: <error>" and posts a quit request.

@@ -99,7 +99,7 @@ protected:
     NtSystem os;
     Path path;
     Dir dir;
-    DriveListing found;
+    scsi::DiscoveryResult found;
     ProgramState state;
 };
 
@@ -193,8 +193,8 @@ TEST_F(MainForm, FirstPickInTheSecondListDoesNotEnableTheButtonAlone)
 TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
 {
     dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E", "1-1-0 E: KORVANE QVX-5500        VQ10"};
-    found.nodes = {"/dev/sr0", "/dev/sr1"};
+    found.lines = {{"1-0-0 D: KORVANE QVX-5500        VQ8E", "/dev/sr0"},
+                   {"1-1-0 E: KORVANE QVX-5500        VQ10", "/dev/sr1"}};
     found.selection = 1;
     TMainForm form(state);
     ASSERT_EQ(StartupOutcome::FlashMode, form.FormCreate(env(), kFinishedSlot, kMarker));
@@ -203,7 +203,7 @@ TEST_F(MainForm, FlashModeListsTheDrivesWithTheirNodesAndSelectsTheFirst)
     auto* combo = child<QComboBox>(form, "ComboBox1");
     EXPECT_TRUE(combo->isVisible());
     ASSERT_EQ(2, combo->count());
-    EXPECT_EQ(QString::fromStdString(found.lines[1]), combo->itemText(1));
+    EXPECT_EQ(QString::fromStdString(found.lines[1].text), combo->itemText(1));
     EXPECT_EQ(QStringLiteral("/dev/sr1"), combo->itemData(1, Qt::ToolTipRole).toString());
     EXPECT_EQ(0, combo->currentIndex());
     EXPECT_EQ(0, form.driveIndex());
@@ -247,7 +247,7 @@ TEST_F(MainForm, ControlsStandAsTheFormLaysThemOut)
 TEST_F(MainForm, EveryControlHasAnAccessibleName)
 {
     dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
+    found.lines = {{"1-0-0 D: KORVANE QVX-5500        VQ8E", ""}};
     found.selection = 0;
     TMainForm form(state);
     form.FormCreate(env(), kFinishedSlot, kMarker);
@@ -293,7 +293,7 @@ TEST_F(MainForm, ButtonRunsTheBuildUnderTheHourglassInBuildMode)
 TEST_F(MainForm, ButtonRunsTheFlashInFlashMode)
 {
     dialogs.answer(ui::Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E"};
+    found.lines = {{"1-0-0 D: KORVANE QVX-5500        VQ8E", ""}};
     found.selection = 0;
     TMainForm form(state);
     form.FormCreate(env(), kFinishedSlot, kMarker);

@@ -68,7 +68,7 @@ protected:
     FixedDir dir;
     ProgramState state;
     int searches = 0;
-    DriveListing found;
+    scsi::DiscoveryResult found;
 
     StartupOutcome run(const char* slotStart)
     {
@@ -194,8 +194,8 @@ TEST_F(Startup, NoDriveAtAllGivesAnEmptyDetectedList)
 TEST_F(Startup, TwoSupportedDrivesAreListedAndTheFirstSelected)
 {
     dialogs.answer(Button::Yes);
-    found.lines = {"1-0-0 D: KORVANE QVX-5500        VQ8E", "1-1-0 E: KORVANE QVX-5500        VQ10"};
-    found.nodes = {"/dev/sr0", "/dev/sr1"};
+    found.lines = {{"1-0-0 D: KORVANE QVX-5500        VQ8E", "/dev/sr0"},
+                   {"1-1-0 E: KORVANE QVX-5500        VQ10", "/dev/sr1"}};
     found.selection = 1; // the search leaves the last line selected
     EXPECT_EQ(StartupOutcome::FlashMode, run("QORM02"));
     EXPECT_EQ((std::vector<std::string>{"dialog Warning", "search"}), dialogsAndQuits());
@@ -204,7 +204,7 @@ TEST_F(Startup, TwoSupportedDrivesAreListedAndTheFirstSelected)
     EXPECT_TRUE(view.driveListVisible);
     EXPECT_FALSE(view.fileListsVisible);
     EXPECT_FALSE(view.label2Visible);
-    EXPECT_EQ((std::vector<DriveLine>{{found.lines[0], "/dev/sr0"}, {found.lines[1], "/dev/sr1"}}), view.lines);
+    EXPECT_EQ(found.lines, view.lines);
     EXPECT_EQ(0, view.selection);
     EXPECT_EQ("", view.button); // the form's "Flash" stays as it is
 }
@@ -212,8 +212,7 @@ TEST_F(Startup, TwoSupportedDrivesAreListedAndTheFirstSelected)
 TEST_F(Startup, DriveThatCannotBeOpenedEndsTheProgramEvenWithAnAcceptedDrive)
 {
     dialogs.answer(Button::Yes);
-    found.lines = {"1-0-0 E: KORVANE QVX-5500        VQ8E"};
-    found.nodes = {"/dev/sr1"};
+    found.lines = {{"1-0-0 E: KORVANE QVX-5500        VQ8E", "/dev/sr1"}};
     found.selection = 0;
     const auto slot = slotStartingWith("QORM02");
     const StartupServices s{view, dialogs, quit, os, path, dir,

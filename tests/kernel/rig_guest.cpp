@@ -69,6 +69,15 @@ std::string show(const std::vector<T>& items)
     return text + " }";
 }
 
+// One column of the drive list: the lines' texts or their nodes.
+std::vector<std::string> column(const std::vector<DriveLine>& lines, std::string DriveLine::*field)
+{
+    std::vector<std::string> out;
+    for (const DriveLine& line : lines)
+        out.push_back(line.*field);
+    return out;
+}
+
 class NoRestart : public flash::RestartSystem {
 public:
     flash::StepResult openSession() override { return {false, 1, "no restarts in the rig"}; }
@@ -125,16 +134,16 @@ DiscoveryResult discover(Machine& m, User& user)
 {
     DiscoveryResult found = discoverDrives(m.table, m.access, *m.drives, user.dialogs, user.quit);
     for (std::size_t i = 0; i < found.lines.size(); ++i)
-        std::printf("  line %zu: \"%s\" (%s)\n", i, found.lines[i].c_str(),
-                    i < found.nodes.size() ? found.nodes[i].c_str() : "?");
+        std::printf("  line %zu: \"%s\" (%s)\n", i, found.lines[i].text.c_str(),
+                    found.lines[i].node.c_str());
     std::printf("  unsupported: \"%s\"\n", found.unsupportedLines.c_str());
     return found;
 }
 
 void expectDiscovery(const DiscoveryResult& found, const User& user)
 {
-    check(found.lines == std::vector<std::string>{kLineD, kLineF},
-          "lines " + show(found.lines));
+    const std::vector<std::string> listed = column(found.lines, &DriveLine::text);
+    check(listed == std::vector<std::string>{kLineD, kLineF}, "lines " + show(listed));
     check(found.unsupportedLines == kLineE + "\n", "unsupported \"" + found.unsupportedLines + "\"");
     check(found.selection == 1, "selection " + std::to_string(found.selection));
     check(user.boxes().empty(), "no message during discovery, got " + show(user.boxes()));
@@ -497,7 +506,8 @@ void runKernelCase(const KernelCase& c)
     user.dialogs.answer(ui::Button::Yes); // the update question
     user.dialogs.answer(ui::Button::No);  // the restart offer
     const DiscoveryResult found = discover(m, user);
-    check(found.lines == std::vector<std::string>{kTcmuD, kTcmuE}, "lines " + show(found.lines));
+    const std::vector<std::string> listed = column(found.lines, &DriveLine::text);
+    check(listed == std::vector<std::string>{kTcmuD, kTcmuE}, "lines " + show(listed));
     const flash::FlashReport report =
         runFlash(m, user, c.line, kTcmuProgram, flash::ImageSlot(ibmK.data(), flash::kImageSize),
                  flash::ImageSlot(other.data(), flash::kImageSize));
@@ -726,7 +736,8 @@ void runKernelDiscovery()
     User user;
     const DiscoveryResult found = discover(m, user);
     user.print();
-    check(found.lines == std::vector<std::string>{kTcmuD, kTcmuE}, "lines " + show(found.lines));
+    const std::vector<std::string> listed = column(found.lines, &DriveLine::text);
+    check(listed == std::vector<std::string>{kTcmuD, kTcmuE}, "lines " + show(listed));
     check(found.unsupportedLines == kTcmuF + "\n", "unsupported \"" + found.unsupportedLines + "\"");
     check(user.boxes().empty(), "no message during discovery, got " + show(user.boxes()));
     const auto drives = sg::listOpticalDrives({});
@@ -789,8 +800,8 @@ int main(int argc, char** argv)
         const DiscoveryResult found = discover(m, user);
         user.print();
         expectDiscovery(found, user);
-        check(found.nodes.size() == 2 && found.nodes[0].rfind("/dev/sr", 0) == 0,
-              "nodes " + show(found.nodes));
+        const std::vector<std::string> nodes = column(found.lines, &DriveLine::node);
+        check(nodes.size() == 2 && nodes[0].rfind("/dev/sr", 0) == 0, "nodes " + show(nodes));
         const auto drives = sg::listOpticalDrives({});
         check(drives.size() == 3, "three optical drives in sysfs");
         for (const auto& d : drives)

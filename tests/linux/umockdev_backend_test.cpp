@@ -260,8 +260,8 @@ TEST_F(UmockdevBackend, DiscoverySendsInquiryThroughSgIo)
     DriveTable table;
     const DiscoveryResult found = discoverDrives(table, access, *system, dialogs, quit);
     ASSERT_EQ(found.lines.size(), 1u);
-    EXPECT_EQ(found.lines[0], "0-0-0 D: KORVANE QVX-5500        VQ8E");
-    EXPECT_EQ(found.nodes[0], "/dev/sr0");
+    EXPECT_EQ(found.lines[0].text, "0-0-0 D: KORVANE QVX-5500        VQ8E");
+    EXPECT_EQ(found.lines[0].node, "/dev/sr0");
     EXPECT_EQ(found.unsupportedLines, "0-1-0 E: KORVANE QVX-9000        VQ10\n");
     EXPECT_EQ(table.entries[0].target, 0);
     EXPECT_EQ(quit.count(), 0);

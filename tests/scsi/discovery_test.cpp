@@ -12,6 +12,7 @@ namespace scsi {
 namespace {
 
 using Lines = std::vector<std::string>;
+using DriveLines = std::vector<DriveLine>;
 
 std::shared_ptr<VirtualDrive> qvx(std::string revision, std::uint8_t path = 1,
                                   std::uint8_t target = 0, std::uint8_t lun = 0)
@@ -179,15 +180,14 @@ TEST(Discovery, TwoSupportedDrivesAmongOtherRoots)
     rig.system.addRoot('F', DriveType::Remote);
     rig.system.addDrive('G', g, "/dev/sr1");
     const DiscoveryResult r = rig.discover();
-    EXPECT_EQ(r.lines, (Lines{"1-0-0 E: KORVANE QVX-5500        VQ8E",
-                              "2-0-0 G: KORVANE QVX-5500        VQ10"}));
-    EXPECT_EQ(r.nodes, (Lines{"/dev/sr0", "/dev/sr1"}));
+    EXPECT_EQ(r.lines, (DriveLines{{"1-0-0 E: KORVANE QVX-5500        VQ8E", "/dev/sr0"},
+                                   {"2-0-0 G: KORVANE QVX-5500        VQ10", "/dev/sr1"}}));
     EXPECT_EQ(r.selection, 1);
     EXPECT_EQ(r.unsupportedLines, "");
     EXPECT_EQ(rig.table.entries[0].letter, 'E');
     EXPECT_EQ(rig.table.entries[1].letter, 'G');
     EXPECT_EQ(rig.table.entries[1].path, 2);
-    EXPECT_EQ(rig.table.entries[1].labelText(), r.lines[1]);
+    EXPECT_EQ(rig.table.entries[1].labelText(), r.lines[1].text);
     EXPECT_EQ(rig.system.opens(), 2); // C and F were never opened
     EXPECT_TRUE(rig.log.lines().empty());
 }
@@ -199,12 +199,13 @@ TEST(Discovery, UnsupportedThenSupportedLandsInEntryZero)
     rig.system.addDrive('E', qvx("VQA0"));
     rig.system.addDrive('F', qvx("VQ10", 0, 1, 0));
     const DiscoveryResult r = rig.discover();
-    EXPECT_EQ(r.lines, (Lines{"0-1-0 F: KORVANE QVX-5500        VQ10"}));
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].text, "0-1-0 F: KORVANE QVX-5500        VQ10");
     EXPECT_EQ(r.selection, 0);
     EXPECT_EQ(r.unsupportedLines, "0-0-0 D: OTHER   CD-RW           1.00\n"
                                   "1-0-0 E: KORVANE QVX-5500        VQA0\n");
     EXPECT_EQ(rig.table.entries[0].letter, 'F');
-    EXPECT_EQ(rig.table.entries[0].labelText(), r.lines[0]);
+    EXPECT_EQ(rig.table.entries[0].labelText(), r.lines[0].text);
     EXPECT_EQ(rig.table.entries[1].labelText(), ""); // untouched
 }
 
@@ -237,7 +238,8 @@ TEST(Discovery, DriveThatCannotBeOpenedDoesNotStopTheOthers)
     gone->vanish();
     rig.system.addDrive('F', gone);
     const DiscoveryResult r = rig.discover();
-    EXPECT_EQ(r.lines, (Lines{"1-1-0 E: KORVANE QVX-5500        VQ10"}));
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].text, "1-1-0 E: KORVANE QVX-5500        VQ10");
     EXPECT_EQ(r.selection, 0);
     EXPECT_EQ(r.unsupportedLines, "");
     EXPECT_EQ(rig.log.lines(), (Lines{"message: Error opening: 16", "quit: ",
@@ -270,7 +272,7 @@ TEST(Discovery, FifthSupportedDriveIsNotWrittenPastTheTable)
     EXPECT_EQ(r.selection, 3);
     for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(rig.table.entries[k].letter, static_cast<char>('D' + k));
-        EXPECT_EQ(rig.table.entries[k].labelText(), r.lines[k]);
+        EXPECT_EQ(rig.table.entries[k].labelText(), r.lines[k].text);
         EXPECT_EQ(rig.table.entries[k].path, k);
     }
     EXPECT_EQ(r.notListed, (Lines{"4-0-0 H: KORVANE QVX-5500        VQ10",

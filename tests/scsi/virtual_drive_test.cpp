@@ -624,9 +624,10 @@ TEST(FolderDrives, DocumentedExample)
     DeviceAccess access;
     DriveTable table;
     const DiscoveryResult found = discoverDrives(table, access, *system, dialogs, quit);
-    EXPECT_EQ(found.lines, (std::vector<std::string>{"1-0-0 D: KORVANE QVX-5500        VQ8E",
-                                                     "1-1-0 E: KORVANE QVX-5500        VQ10"}));
-    EXPECT_EQ(found.nodes[1], (folder.path() / "b").string());
+    ASSERT_EQ(found.lines.size(), 2u);
+    EXPECT_EQ(found.lines[0].text, "1-0-0 D: KORVANE QVX-5500        VQ8E");
+    EXPECT_EQ(found.lines[1].text, "1-1-0 E: KORVANE QVX-5500        VQ10");
+    EXPECT_EQ(found.lines[1].node, (folder.path() / "b").string());
 
     access.device = system->open('E', OpenMode::Exclusive).device;
     ASSERT_TRUE(access.device);

@@ -5,6 +5,7 @@
 #include "discovery.h"
 #include "requests.h"
 #include "scripted_ui.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -407,27 +408,17 @@ TEST(VirtualDriveSystem, RootsInLetterOrderAndUnknownLetters)
 
 // The folder form, written as a shell script would write it.
 
-class TempFolder {
+class DrivesFolder {
 public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "qvx-drives-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
+    const fs::path& path() const { return folder_.path(); }
     void drive(const std::string& name, const std::string& description) const
     {
-        fs::create_directories(path_ / name);
-        std::ofstream(path_ / name / "drive") << description;
+        fs::create_directories(folder_ / name);
+        std::ofstream(folder_ / name / "drive") << description;
     }
 
 private:
-    fs::path path_;
+    testsupport::TempFolder folder_{"qvx-drives"};
 };
 
 Bytes readFile(const fs::path& path)
@@ -512,7 +503,7 @@ TEST(DriveDescription, MistakesAreNamedByLine)
 
 TEST(FolderDrives, DrivesInNameOrderFlashAndSaveToFile)
 {
-    TempFolder folder;
+    DrivesFolder folder;
     ASSERT_FALSE(folder.path().empty());
     folder.drive("b-second", "vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ10\naddress=1-1-0\n");
     folder.drive("a-first", "vendor=KORVANE\nproduct=QVX-5500\nrevision=VQ8E\naddress=1-0-0\ndisc=no\n");
@@ -564,7 +555,7 @@ TEST(FolderDrives, DrivesInNameOrderFlashAndSaveToFile)
 
 TEST(FolderDrives, FaultsFromTheDescriptionTakeEffect)
 {
-    TempFolder folder;
+    DrivesFolder folder;
     folder.drive("d", "revision=VQ8E\ndisc=yes\nfault=check-at=1@3B:05/26/00\n");
     folder.drive("e", "fault=open-error=13\n");
     auto system = makeFolderDriveSystem(folder.path().string());
@@ -581,7 +572,7 @@ TEST(FolderDrives, FaultsFromTheDescriptionTakeEffect)
 
 TEST(FolderDrives, BrokenDescriptionIsListedButCannotBeOpened)
 {
-    TempFolder folder;
+    DrivesFolder folder;
     folder.drive("d", "vendor=KORVANE\nrevison=VQ8E\n");
     fs::create_directories(folder.path() / "e"); // no description at all
     auto system = makeFolderDriveSystem(folder.path().string());
@@ -592,7 +583,7 @@ TEST(FolderDrives, BrokenDescriptionIsListedButCannotBeOpened)
 
 TEST(FolderDrives, SaveThatCannotBeWrittenFailsTheClosingRequest)
 {
-    TempFolder folder;
+    DrivesFolder folder;
     folder.drive("d", "revision=VQ8E\n");
     // Something in the way of firmware.bin (as root, permissions would not stop the write).
     fs::create_directories(folder.path() / "d" / "firmware.bin" / "x");
@@ -609,7 +600,7 @@ TEST(FolderDrives, SaveThatCannotBeWrittenFailsTheClosingRequest)
 // The example of docs/virtual-drive.md, as a shell would write it.
 TEST(FolderDrives, DocumentedExample)
 {
-    TempFolder folder;
+    DrivesFolder folder;
     fs::create_directories(folder.path() / "a");
     fs::create_directories(folder.path() / "b");
     std::ofstream(folder.path() / "a" / "drive")

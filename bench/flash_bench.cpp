@@ -3,6 +3,7 @@
 // pauses: what the program itself costs, beside the drive's own time. And the same flash
 // in the window against a slow drive: how long the window's event loop is ever held up.
 #include "window_bench_main.h"
+#include "quiet_ui.h"
 #include "flash_procedure.h"
 #include "flash_session.h"
 #include "restart_offer.h"
@@ -53,15 +54,6 @@ public:
     {
         throw std::runtime_error("unexpected: " + text);
     }
-};
-
-class NoStatus : public ui::StatusLine {
-public:
-    void setCaption(const std::string& text) override { caption_ = text; }
-    std::string caption() const override { return caption_; }
-
-private:
-    std::string caption_;
 };
 
 class NoCursor : public ui::BusyCursor {
@@ -142,7 +134,7 @@ const std::array<std::uint8_t, flash::kImageSize>& image()
 void flashOnce(benchmark::State& state, scsi::DriveSystem& drives, scsi::VirtualDrive* drive)
 {
     Answers dialogs;
-    NoStatus status;
+    QuietStatus status;
     NoCursor cursor;
     NoWait waiter;
     NoRestart restartSystem;

@@ -56,10 +56,17 @@ int compareRevisions(std::string_view a, std::string_view b)
 {
     a = upTo(a, a.size());
     b = upTo(b, b.size());
+    // Drives report revisions in capitals, but a release's name may carry them in lower
+    // case ("W2Kvq8d05.EXE"): a letter counts the same in either case, or such a release
+    // would take a VQ8Z drive back to VQ8D without the warning.
+    const auto upper = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+    };
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
+        const unsigned char ca = upper(a[i]);
+        const unsigned char cb = upper(b[i]);
         if (ca != cb)
             return ca < cb ? -1 : 1;
     }

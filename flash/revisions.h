@@ -33,7 +33,7 @@ bool isIbmK(std::string_view revision);
 std::string newRevision(std::string_view ownPath, bool ibmK);
 
 // Byte-wise comparison of two revision texts as unsigned characters, as of two
-// NUL-terminated strings: negative, zero or positive.
+// NUL-terminated strings, with the letters a..z counted as A..Z: negative, zero or positive.
 int compareRevisions(std::string_view a, std::string_view b);
 
 // The two confirmation texts.

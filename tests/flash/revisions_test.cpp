@@ -57,12 +57,13 @@ TEST(Revisions, NewRevisionComesFromTheLastTenCharactersOfThePath)
     EXPECT_EQ(flash::newRevision(std::string("/x/W2KVQ8E10.EXE\0garbage", 25), true), "VQ8E");
 }
 
-TEST(Revisions, ComparisonIsBytewiseUnsignedWithTheShorterTextSmaller)
+TEST(Revisions, ComparisonIsBytewiseUnsignedIgnoringCaseWithTheShorterTextSmaller)
 {
     EXPECT_EQ(flash::compareRevisions("VQ8E", "VQ8E"), 0);
     EXPECT_LT(flash::compareRevisions("VQ8A", "VQ8E"), 0);
     EXPECT_GT(flash::compareRevisions("VQ8F", "VQ8E"), 0);
-    EXPECT_GT(flash::compareRevisions("vQ8E", "VQ9Z"), 0);  // lower case sorts above upper case
+    EXPECT_GT(flash::compareRevisions("VQ8Z", "vq8D"), 0); // a release named in lower case
+    EXPECT_EQ(flash::compareRevisions("vq8e", "VQ8E"), 0);
     EXPECT_GT(flash::compareRevisions("VQ8\xe9", "VQ8Z"), 0); // a high byte is large, not negative
     EXPECT_LT(flash::compareRevisions("VQ8", "VQ8E"), 0);
     EXPECT_GT(flash::compareRevisions("VQ8E", ""), 0);

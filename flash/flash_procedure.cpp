@@ -42,6 +42,7 @@ FlashReport FlashProcedure::run()
     if (index < 0 || static_cast<std::size_t>(index) >= p_.driveTable.entries.size())
         return {};
     InProgress guard(inProgress_);
+    stage_ = Stage::BeforeTransfer;
     FlashReport report;
     try {
         // The selection cannot change while the flash runs (the window takes no input), so
@@ -55,14 +56,44 @@ FlashReport FlashProcedure::run()
 
 void FlashProcedure::threw(FlashReport& report, const std::string& cause)
 {
-    // The lock and the claim are already given back. The common end runs on this road too,
-    // and the user learns that the flash is over and why, as with any other failure.
-    endTransfer();
+    // The claim is already given back. The common end runs on this road too, and the user
+    // learns that the flash is over, why, and what the drive holds now. The status line
+    // says what the other failures of that stage say; "Flash Fail." only once the closing
+    // request may have reached the drive, which is also when the lock stays through the box.
+    if (stage_ < Stage::Closing)
+        lock_.reset();
+    if (stage_ == Stage::Writing || stage_ == Stage::Verifying)
+        report.piece = static_cast<int>(p_.progress.position() / kPieceSize);
+    p_.cursor.setBusy(false);
+    p_.progress.setPosition(0);
+    std::string text = cause;
     if (report.outcome != FlashOutcome::Completed) {
         report.outcome = FlashOutcome::CallThrew;
-        p_.status.setCaption(kFailCaption);
+        switch (stage_) {
+        case Stage::BeforeTransfer:
+            text = kStoppedBeforeWriting + cause;
+            break;
+        case Stage::SetUp:
+            p_.status.setCaption("");
+            text = kStoppedBeforeWriting + cause;
+            break;
+        case Stage::Writing:
+            p_.status.setCaption(kWriteFail);
+            text = kStoppedBeforeClosing + cause;
+            break;
+        case Stage::Verifying:
+            p_.status.setCaption(kReadFail);
+            text = kStoppedBeforeClosing + cause;
+            break;
+        case Stage::Closing:
+        case Stage::Completed:
+            p_.status.setCaption(kFailCaption);
+            text = kStoppedWhileClosing + cause;
+            break;
+        }
     }
-    p_.dialogs.showMessage(cause);
+    p_.dialogs.showMessage(text);
+    lock_.reset();
 }
 
 void FlashProcedure::flash(scsi::DriveEntry& entry, FlashReport& report)
@@ -150,21 +181,26 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     std::vector<std::uint8_t> buffer(kPieceSize);
     p_.cursor.setBusy(true);
     p_.status.setCaption(kInProgressCaption);
+    stage_ = Stage::SetUp;
     bar.setPosition(0);
     // Held until the flash ends, whichever way; given back before the restart offer, whose
-    // own restart it would block, and before any box of a failure: until the closing
-    // request the drive keeps its old firmware, and a box may wait for the user for long.
+    // own restart it would block, and before any box of a failure up to the read-back:
+    // until the closing request the drive keeps its old firmware, and a box may wait for
+    // the user for long. Once the closing request has gone out the drive may hold part of
+    // the new firmware, and the machine is kept up through its box too.
     // Asking for it may wait for the system a while, so it is waited for like a drive call.
-    std::unique_ptr<PowerLock> lock;
-    p_.waiter.runBlocking([&] { lock = p_.inhibitor.hold(kInhibitReason); });
+    p_.waiter.runBlocking([this] { lock_ = p_.inhibitor.hold(kInhibitReason); });
     struct LockBeforeBoxes {
         scsi::Requests& requests;
-        explicit LockBeforeBoxes(scsi::Requests& r, std::unique_ptr<PowerLock>& lock) : requests(r)
+        LockBeforeBoxes(scsi::Requests& r, FlashProcedure& procedure) : requests(r)
         {
-            requests.beforeBox = [&lock] { lock.reset(); };
+            requests.beforeBox = [&procedure] {
+                if (procedure.stage_ < Stage::Closing)
+                    procedure.lock_.reset();
+            };
         }
         ~LockBeforeBoxes() { requests.beforeBox = nullptr; }
-    } lockBeforeBoxes(p_.requests, lock);
+    } lockBeforeBoxes(p_.requests, *this);
 
     const auto piece = [&bar] { return static_cast<std::size_t>(bar.position()); };
     const auto fail = [&](FlashOutcome outcome, const char* box, const char* caption) {
@@ -174,12 +210,13 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
             report.offset = piece();
             report.lastCall = p_.requests.lastCall();
         }
-        lock.reset();
+        lock_.reset();
         p_.dialogs.showMessage(box);
         p_.status.setCaption(caption);
     };
 
     bool ok = true;
+    stage_ = Stage::Writing;
     while (ok && bar.position() < bar.max()) {
         const std::size_t at = piece();
         std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), kPieceSize, buffer.begin());
@@ -191,8 +228,10 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
         }
     }
 
-    if (ok)
+    if (ok) {
         bar.setPosition(0);
+        stage_ = Stage::Verifying;
+    }
     while (ok && bar.position() < bar.max()) {
         const std::size_t at = piece();
         const auto expected = image.subspan(at, kPieceSize);
@@ -224,6 +263,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
         bar.setStep(1);
         bar.setPosition(bar.max() - 2);
         bar.stepIt();
+        stage_ = Stage::Closing;
         if (!p_.requests.WriteBuffer(entry, buffer, kClosingControl)) {
             report.outcome = FlashOutcome::ClosingFailed;
             report.lastCall = p_.requests.lastCall();
@@ -231,15 +271,15 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
             ok = false;
         } else {
             report.outcome = FlashOutcome::Completed;
+            stage_ = Stage::Completed;
             p_.status.setCaption(kCompletedCaption);
             bar.stepIt();
             p_.cursor.setBusy(false);
-            lock.reset();
+            lock_.reset();
             p_.restartOffer.run();
         }
     }
 
-    lock.reset();
     endTransfer();
     return ok;
 }
@@ -247,6 +287,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
 void FlashProcedure::endTransfer()
 {
     // The common end of every path that set the transfer up; the drive stays open.
+    lock_.reset();
     p_.cursor.setBusy(false);
     p_.progress.setPosition(0);
 }

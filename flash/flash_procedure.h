@@ -2,7 +2,9 @@
 // claim the drive, make sure it holds no disc, send the carried image in 16 WRITE BUFFER
 // pieces, read them back and compare, send the closing WRITE BUFFER, and on success
 // offer a restart. From the first WRITE BUFFER until the flash ends the machine is kept
-// from shutting down and sleeping, but never while a box of a failure waits for the user.
+// from shutting down and sleeping. A box of a failure up to the read-back waits without
+// that lock (the drive still has its old firmware then); from the closing request on, the
+// lock is held through the box until the flash's common end.
 // The drive stays claimed from its open until the flash ends. Strictly sequential; every
 // failure, an exception of a call included, is told to the user at once and ends the flash.
 #pragma once
@@ -22,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -44,6 +47,13 @@ inline constexpr const char* kWriteFail = "Write buffer fail!";
 inline constexpr const char* kReadFail = "Read buffer fail!";
 inline constexpr const char* kVerifyFail = "Verify fail!";
 inline constexpr const char* kVerifyFailCaption = "Verify buffer fail!";
+// The box of a flash stopped by an exception of a call, followed by its cause: what the
+// drive holds now depends on how far the flash had come.
+inline constexpr const char* kStoppedBeforeWriting = "The flash stopped before anything was written to the drive: ";
+inline constexpr const char* kStoppedBeforeClosing =
+    "The flash stopped after writing to the drive but before the closing request, so the drive keeps its old firmware: ";
+inline constexpr const char* kStoppedWhileClosing =
+    "The flash stopped during the closing request, so the drive may hold part of the new firmware: ";
 
 using ImageSlot = std::span<const std::uint8_t, kImageSize>;
 
@@ -107,6 +117,16 @@ public:
     bool inProgress() const { return inProgress_; }
 
 private:
+    // How far a run has come: what an interruption leaves in the drive and on the status line.
+    enum class Stage {
+        BeforeTransfer, // nothing sent to the drive's buffer, status line untouched
+        SetUp,          // "Flash is in progress" shown, nothing written yet
+        Writing,        // WRITE BUFFER pieces handed to the drive
+        Verifying,
+        Closing,        // the closing WRITE BUFFER handed to the drive: it may hold part of the new firmware
+        Completed,
+    };
+
     void flash(scsi::DriveEntry& entry, FlashReport& report);
     bool transfer(scsi::DriveEntry& entry, ImageSlot image, FlashReport& report);
     void endTransfer();
@@ -114,6 +134,8 @@ private:
 
     FlashParts p_;
     bool inProgress_ = false;
+    Stage stage_ = Stage::BeforeTransfer;
+    std::unique_ptr<PowerLock> lock_; // held from the transfer's set-up until the common end at the latest
 };
 
 } // namespace flash

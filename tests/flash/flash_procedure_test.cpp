@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <exception>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -195,42 +197,96 @@ TEST(FlashProcedure, HoldsTheLockFromTheFirstWriteUntilJustBeforeTheRestartQuest
     EXPECT_EQ(rig.inhibitor.why, flash::kInhibitReason);
 }
 
-// Fails its nth call with an exception, as a failure on the worker thread comes out of the
-// window's waiter.
+// The hook that gives the lock back before a box ends with the flash: a later flash's box
+// must not reach for a lock that is gone.
+TEST(FlashProcedure, TheLocksHookEndsWithTheFlash)
+{
+    FlashRig rig(drive("VQ8A"));
+    rig.answer(Button::Yes);
+    rig.answer(Button::No);
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::Completed);
+    EXPECT_FALSE(rig.requests.beforeBox);
+    rig.drive->config().discPresent = true;
+    rig.drive->config().discStaysIn = true;
+    rig.answer(Button::Yes);
+    EXPECT_EQ(rig.run().outcome, FlashOutcome::NotReady);
+}
+
+// Fails its nth call with an exception, as a failure on the worker thread (or a worker
+// that could not be started) comes out of the window's waiter.
 class ThrowingWaiter : public flash::Waiter {
 public:
-    explicit ThrowingWaiter(int failing) : failing_(failing) {}
+    ThrowingWaiter(int failing, std::exception_ptr exception) : failing_(failing), exception_(std::move(exception)) {}
     void runBlocking(const std::function<void()>& call) override
     {
         if (++calls_ == failing_)
-            throw std::runtime_error("the drive call failed");
+            std::rethrow_exception(exception_);
         call();
     }
     void sleep(std::chrono::milliseconds) override {}
 
 private:
     int failing_;
+    std::exception_ptr exception_;
     int calls_ = 0;
 };
 
-TEST(FlashProcedure, AnExceptionMidFlashGivesTheLockBackEndsTheFlashAndTellsWhy)
+struct ThrowCase {
+    const char* name;
+    int failingCall; // the open, the port query, three requests, the lock, 16 pieces, 16 reads, the closing one
+    std::exception_ptr exception;
+    std::vector<std::string> after;   // the lines after the question
+    std::string released;             // when the lock was given back ("" when never taken)
+};
+
+void PrintTo(const ThrowCase& c, std::ostream* os) { *os << c.name; }
+
+class AnException : public ::testing::TestWithParam<ThrowCase> {};
+
+// The status line says what the failures of that stage say, "Flash Fail." only once the
+// closing request may have reached the drive; the box says what the drive holds now.
+TEST_P(AnException, EndsTheFlashAndTellsWhyAndWhatTheDriveHolds)
 {
-    // The open, the port query, three requests, the lock, two pieces; the third piece throws.
-    ThrowingWaiter waiter(9);
+    const auto& c = GetParam();
+    ThrowingWaiter waiter(c.failingCall, c.exception);
     RigOptions o = drive("VQ8A");
     o.throughWaitingSystem = true;
     o.waiter = &waiter;
     FlashRig rig(o);
     rig.answer(Button::Yes);
     EXPECT_EQ(rig.run().outcome, FlashOutcome::CallThrew);
-    EXPECT_EQ(rig.count(kWriteBuffer), 2);
-    EXPECT_EQ(rig.inhibitor.events,
-              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 5, 3)}));
-    EXPECT_EQ(rig.lines(), (std::vector<std::string>{kUpdateVQ8AtoVQ8E, kBusy, kInProgress, kDefault,
-                                                     "caption: Flash Fail.", "message: the drive call failed"}));
+    std::vector<std::string> expected{kUpdateVQ8AtoVQ8E};
+    expected.insert(expected.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(rig.lines(), expected);
+    std::vector<std::string> lockEvents;
+    if (!c.released.empty())
+        lockEvents = {lockEvent("taken", 3, 3), c.released};
+    EXPECT_EQ(rig.inhibitor.events, lockEvents);
+    EXPECT_EQ(rig.drive->firmwareSaves(), 0);
     EXPECT_EQ(rig.progress.position(), 0);
     EXPECT_FALSE(rig.procedure->inProgress());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, AnException,
+    ::testing::Values(
+        // A worker that cannot start for the first call: nothing was written, nothing is said
+        // to have failed on the drive. Not every exception is a runtime_error.
+        ThrowCase{"BeforeAnythingWasWritten", 1, std::make_exception_ptr(std::bad_alloc()),
+                  {kDefault, std::string("message: ") + flash::kStoppedBeforeWriting + "std::bad_alloc"},
+                  ""},
+        // The third piece: the drive keeps its old firmware; the lock is given back before the box.
+        ThrowCase{"MidWrite", 9, std::make_exception_ptr(std::runtime_error("the drive call failed")),
+                  {kBusy, kInProgress, kDefault, "caption: Write buffer fail!",
+                   std::string("message: ") + flash::kStoppedBeforeClosing + "the drive call failed"},
+                  lockEvent("released", 5, 3)},
+        // The closing request: the drive may hold part of the new firmware, and the machine
+        // is kept up through the box.
+        ThrowCase{"AtTheClosingRequest", 39, std::make_exception_ptr(std::runtime_error("the drive call failed")),
+                  {kBusy, kInProgress, kDefault, "caption: Flash Fail.",
+                   std::string("message: ") + flash::kStoppedWhileClosing + "the drive call failed"},
+                  lockEvent("released", 35, 6)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- revisions and the question
 
@@ -278,8 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
                      ASK("VQ8E", "VQ8E")},
         QuestionCase{"LowerCaseFourthOfTheNameCountsAsUpper", "VQ8F", "/opt/k/W2KVQ8f10.EXE",
                      ASK("VQ8F", "VQ8F")},
-        // Only the fourth character is raised: a lower-case 'v' stays and is greater than 'V'.
-        QuestionCase{"LowerCaseFirstOfTheNameStays", "VQ8F", "/opt/k/W2KvQ8E10.EXE", ASK("VQ8F", "vQ8E")},
+        // A release named in lower case compares as in capitals; its text shows the name as
+        // it stands, only the fourth character raised.
+        QuestionCase{"LowerCaseNameStillWarns", "VQ8Z", "/opt/k/W2Kvq8d05.EXE", WARN("VQ8Z", "vq8D")},
         QuestionCase{"NonIbmKSuffixLowerCase", "VQ1A", "/opt/k/W2KVQ8E1b.EXE", ASK("VQ1A", "VQ1B")},
         // A renamed program: whatever stands ten characters before the end.
         QuestionCase{"RenamedProgram", "VQ8E", "/home/user/flash.bin", WARN("VQ8E", "/flA")},
@@ -633,8 +690,9 @@ TEST(FlashProcedure, ClosingRequestFailureSaysFlashFailAndOffersNoRestart)
     EXPECT_EQ(rig.progress.max(), 40);
     EXPECT_EQ(rig.progress.step(), 1);
     EXPECT_EQ(rig.restart.reboots, 0);
+    // Held through the sense report's box: the drive may hold part of the new firmware.
     EXPECT_EQ(rig.inhibitor.events,
-              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 3)}));
+              (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 5)}));
 }
 
 TEST(FlashProcedure, ClosingRequestTimeOutIsAFailToo)

@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFontMetrics>
+#include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QWindow>
 
 #include <algorithm>
@@ -88,12 +91,66 @@ void keepLinesWhole(QMessageBox& box)
     label->setMinimumWidth(std::min(widest + 2, room));
 }
 
+// A box is answered by a fresh, deliberate act only. Its buttons take no automatic repeat
+// of a key and no release of a key that was already down when it opened: Return held on
+// the Flash button would otherwise answer the update question Yes by itself, and the
+// restart question after it.
+class FreshKeysOnly : public QObject {
+public:
+    explicit FreshKeysOnly(const QWidget& box) : box_(box) { QCoreApplication::instance()->installEventFilter(this); }
+    ~FreshKeysOnly() override { QCoreApplication::instance()->removeEventFilter(this); }
+    FreshKeysOnly(const FreshKeysOnly&) = delete;
+    FreshKeysOnly& operator=(const FreshKeysOnly&) = delete;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+            return false;
+        const auto* widget = qobject_cast<const QWidget*>(target);
+        if (widget == nullptr || widget->window() != &box_)
+            return false;
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        // A held key repeats as a release and a press with one time stamp. The window
+        // system does not always mark them as a repeat (on X11 only when the press is
+        // already queued behind the release), so the time stamp is looked at as well.
+        const auto lastRelease = released_.constFind(key->key());
+        bool stale = key->isAutoRepeat()
+            || (type != QEvent::KeyRelease && key->timestamp() != 0 && lastRelease != released_.cend()
+                && *lastRelease == key->timestamp());
+        if (type == QEvent::KeyRelease)
+            released_.insert(key->key(), key->timestamp());
+        if (type == QEvent::KeyPress && !stale)
+            pressed_.insert(key->key());
+        else if (type == QEvent::KeyRelease && !stale)
+            stale = !pressed_.remove(key->key());
+        if (stale && type == QEvent::ShortcutOverride)
+            event->accept(); // taken here, so no shortcut of the box fires on it either
+        return stale;
+    }
+
+private:
+    const QWidget& box_;
+    QSet<int> pressed_;               // keys pressed since the box opened and not yet released
+    QHash<int, quint64> released_;    // each key's last release: its time stamp
+};
+
+int execFresh(QMessageBox& box)
+{
+    const FreshKeysOnly freshKeys(box);
+    return box.exec();
+}
+
 // A box opens over its owner and is modal to it. The owner is named, not taken from the
 // active window: between two boxes no window is active, and the second box would land in
-// the middle of the screen.
+// the middle of the screen. An owner not shown yet (the boxes of start-up) is no place to
+// open against: the box then opens in the middle of the screen.
 int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& title, const std::string& text,
            const std::vector<ui::Button>& buttons)
 {
+    if (owner != nullptr && !owner->isVisible())
+        owner = nullptr;
     QMessageBox box(icon, title, toQt(text), QMessageBox::NoButton, owner);
     box.setTextFormat(Qt::PlainText);
     keepLinesWhole(box);
@@ -102,7 +159,7 @@ int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& title, const s
         if (QPushButton* pb = box.addButton(qtButton(b)))
             pb->setAccessibleName(pb->text().remove(QLatin1Char('&')));
     box.setObjectName(QStringLiteral("MessageDialog"));
-    return box.exec();
+    return execFresh(box);
 }
 
 } // namespace
@@ -125,7 +182,7 @@ void QtDialogs::messageBox(const std::string& text, const std::string& title)
     keepLinesWhole(box);
     box.setWindowModality(Qt::ApplicationModal);
     box.setObjectName(QStringLiteral("MessageBox"));
-    box.exec();
+    execFresh(box);
 }
 
 QtBusyCursor::QtBusyCursor()

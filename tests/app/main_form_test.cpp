@@ -14,11 +14,13 @@
 #include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -469,6 +471,54 @@ TEST(QtDialogsTest, MessageDialogShowsKindTitleIconAndTheGivenButtons)
     EXPECT_EQ(ui::Button::Yes, dialogs.messageDialog("O.S must be WinNT or Win2000.", ui::DialogKind::Warning,
                                                      {ui::Button::Yes}));
     EXPECT_EQ(QStringList{"Yes"}, seen.buttons);
+}
+
+// Consent is a fresh press: a key's automatic repeat (Return held on the Flash button)
+// does not answer the box, marked as one or not; a new press does.
+TEST(QtDialogsTest, OnlyAFreshKeyPressAnswersABox)
+{
+    nameApplication();
+    QtDialogs dialogs;
+    bool openAfterRepeat = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, box);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(box, &repeat);
+        // A repeat that X11 did not mark: a release and a press with one time stamp.
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        release.setTimestamp(4711);
+        press.setTimestamp(4711);
+        QApplication::sendEvent(box, &release);
+        QApplication::sendEvent(box, &press);
+        openAfterRepeat = box->isVisible();
+        QKeyEvent fresh(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &fresh);
+    });
+    EXPECT_EQ(ui::Button::Yes, dialogs.messageDialog("\nUpdate FW:VQ8A to FW:VQ8E ?\n", ui::DialogKind::Confirmation,
+                                                     {ui::Button::Yes, ui::Button::No}));
+    EXPECT_TRUE(openAfterRepeat);
+}
+
+// The boxes of start-up come before the window is shown: they open in the middle of the
+// screen, not against the hidden form in its corner.
+TEST(QtDialogsTest, BoxOfAWindowNotShownYetOpensInTheMiddleOfTheScreen)
+{
+    nameApplication();
+    QWidget form;
+    form.resize(505, 161);
+    QtDialogs dialogs(&form);
+    QPoint centre, middle;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(nullptr, box);
+        centre = box->frameGeometry().center();
+        middle = box->screen()->availableGeometry().center();
+        box->button(QMessageBox::Ok)->click();
+    });
+    dialogs.messageDialog("e", ui::DialogKind::Error, {ui::Button::Ok});
+    EXPECT_LE((centre - middle).manhattanLength(), 2) << "box centred at " << centre.x() << "," << centre.y();
 }
 
 // A message box breaks lines wider than half the screen at a blank; the start-up warning's

@@ -1,6 +1,7 @@
 #include "flash_application.h"
 
 #include "program_texts.h"
+#include "qt_ui.h"
 
 #include <QMessageBox>
 #include <QPlatformSurfaceEvent>
@@ -75,8 +76,7 @@ FlashApplication::FlashApplication(int& argc, char** argv)
 
 void FlashApplication::showException(const std::string& what)
 {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle),
-                    QString::fromLatin1(what.c_str()), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle), toQt(what), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -93,7 +93,7 @@ bool FlashApplication::notify(QObject* receiver, QEvent* event)
     } catch (const std::exception& e) {
         exceptionDisplay(e.what());
     } catch (...) {
-        exceptionDisplay("An unexpected error occurred.");
+        exceptionDisplay(ui::localized(UI_TEXT("MainForm", "An unexpected error occurred.")));
     }
     return false;
 }

@@ -13,6 +13,7 @@
 #include "qt_ui.h"
 #include "qt_waiter.h"
 #include "system_drives.h"
+#include "translations.h"
 
 #include <exception>
 #include <optional>
@@ -20,6 +21,7 @@
 int main(int argc, char** argv)
 {
     app::FlashApplication application(argc, argv);
+    app::installTranslations(application);
     try {
         app::ProgramState state;
         state.drives = scsi::makeSystemDriveSystem();
@@ -50,7 +52,7 @@ int main(int argc, char** argv)
         if (state.drives)
             flashSession.emplace(
                 flash::FlashWindow{[&form] { return form.driveIndex(); },
-                                   [&form](bool enabled) { form.setButton("Flash", enabled); }, dialogs,
+                                   [&form](bool enabled) { form.setButton(ui::localized(app::kFlashCaption), enabled); }, dialogs,
                                    form.statusLine(), form.cursor()},
                 flash::FlashState{state.driveTable, state.deviceAccess, *state.drives, state.progress,
                                   ownPath.ownPath()},

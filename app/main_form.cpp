@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -92,7 +93,7 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
 
-    SelectLabel = new QLabel(QString::fromLatin1(kSelectDriveText), this);
+    SelectLabel = new QLabel(toQt(ui::localized(kSelectDriveText)), this);
     SelectLabel->setObjectName(QStringLiteral("SelectLabel"));
     place(SelectLabel, 0, 0, 238, 20);
 
@@ -102,18 +103,19 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
 
     GroupBox2 = new QGroupBox(this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setAccessibleDescription(QStringLiteral("Status"));
+    GroupBox2->setAccessibleDescription(toQt(ui::localized(UI_TEXT("MainForm", "Status"))));
     place(GroupBox2, 0, 72, 497, 57);
 
     ProgressBar = new QProgressBar(GroupBox2);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    ProgressBar->setAccessibleName(toQt(ui::localized(UI_TEXT("MainForm", "Progress"))));
     ProgressBar->setTextVisible(false);
     place(ProgressBar, 8, 24, 393, 23);
 
-    FlashButton = new QPushButton(QString::fromLatin1(kFlashCaption), this);
+    FlashButton = new QPushButton(toQt(ui::localized(kFlashCaption)), this);
     FlashButton->setObjectName(QStringLiteral("FlashButton"));
     place(FlashButton, 416, 96, 73, 25);
+    fitButtonText();
     // Enter presses the focused button, as in a dialog; Space still does too.
     FlashButton->setAutoDefault(true);
     connect(FlashButton, &QPushButton::clicked, this, &TMainForm::FlashButtonClick);
@@ -123,28 +125,28 @@ TMainForm::TMainForm(ProgramState& state, QWidget* parent)
     fixed.setPixelSize(formFont.pixelSize());
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setAccessibleName(QStringLiteral("Drive list"));
+    ComboBox1->setAccessibleName(toQt(ui::localized(UI_TEXT("MainForm", "Drive list"))));
     ComboBox1->setFont(fixed);
     place(ComboBox1, 0, 24, 497, 28);
     ComboBox1->setItemDelegate(new ItemHeightDelegate(px(kItemHeight), ComboBox1));
     // The line's device node is its tool tip; the drive list's own follows the current line.
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TMainForm::showDriveNode);
 
-    const auto makeList = [&](const char* name, const char* accessible, const char* hint) {
+    const auto makeList = [&](const char* name, ui::Text accessible, ui::Text hint) {
         auto* list = new QListWidget(this);
         list->setObjectName(QString::fromLatin1(name));
-        list->setAccessibleName(QString::fromLatin1(accessible));
-        list->setToolTip(QString::fromLatin1(hint));
-        list->setAccessibleDescription(QString::fromLatin1(hint));
+        list->setAccessibleName(toQt(ui::localized(accessible)));
+        list->setToolTip(toQt(ui::localized(hint)));
+        list->setAccessibleDescription(toQt(ui::localized(hint)));
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setUniformItemSizes(true);
         list->installEventFilter(this);
         return list;
     };
-    FileListBox1 = makeList("FileListBox1", "IBM-K BIN files", kIbmKListHint);
+    FileListBox1 = makeList("FileListBox1", UI_TEXT("MainForm", "IBM-K BIN files"), kIbmKListHint);
     place(FileListBox1, 0, 24, 249, 41);
     connect(FileListBox1, &QListWidget::itemSelectionChanged, this, &TMainForm::FileListBox1Click);
-    FileListBox2 = makeList("FileListBox2", "Non IBM-K BIN files", kNonIbmKListHint);
+    FileListBox2 = makeList("FileListBox2", UI_TEXT("MainForm", "Non IBM-K BIN files"), kNonIbmKListHint);
     place(FileListBox2, 256, 24, 241, 41);
     connect(FileListBox2, &QListWidget::itemSelectionChanged, this, &TMainForm::FileListBox2Click);
 
@@ -230,6 +232,23 @@ void TMainForm::fitLabel(QLabel* label, int rightEdge)
     label->resize(std::max(hint.width(), 1), std::max(label->height(), hint.height()));
 }
 
+void TMainForm::fitButtonText()
+{
+    // The button keeps its place and size; a caption that a language makes longer than
+    // the button ("Flashen") is set narrower, down to the labels' limit.
+    QFont narrow = font();
+    FlashButton->setFont(narrow);
+    const QStyle* style = FlashButton->style();
+    const int room = FlashButton->width() - 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, FlashButton)
+        - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, FlashButton);
+    const QString caption = FlashButton->text().remove(QLatin1Char('&'));
+    for (int stretch = 95; QFontMetrics(narrow).horizontalAdvance(caption) > room && stretch >= kNarrowestStretch;
+         stretch -= 5) {
+        narrow.setStretch(stretch);
+        FlashButton->setFont(narrow);
+    }
+}
+
 void TMainForm::autoSize()
 {
     // The window sizes itself to its visible controls.
@@ -290,6 +309,7 @@ void TMainForm::setSelectLabelTexts(const std::string& label1, const std::string
 void TMainForm::setButton(const std::string& caption, bool enabled)
 {
     FlashButton->setText(toQt(caption));
+    fitButtonText();
     // A disabled button hands its focus on to the next control (the drive list while a
     // flash runs); it takes it back when enabled again, unless the user moved it meanwhile.
     const bool hadFocus = !enabled && focusWidget() == FlashButton;
@@ -308,8 +328,8 @@ void TMainForm::setDriveLines(const std::vector<DriveLine>& lines)
 {
     ComboBox1->clear();
     for (const DriveLine& line : lines) {
-        ComboBox1->addItem(toQt(line.text));
-        ComboBox1->setItemData(ComboBox1->count() - 1, toQt(line.node), Qt::ToolTipRole);
+        ComboBox1->addItem(bytesToQt(line.text));
+        ComboBox1->setItemData(ComboBox1->count() - 1, bytesToQt(line.node), Qt::ToolTipRole);
     }
 }
 
@@ -352,8 +372,8 @@ void TMainForm::fillList(QListWidget* list, const std::string& directory, const 
         return;
     const int itemHeight = list->property("itemHeight").toInt();
     for (const std::string& name : builder::listMatchingFiles(directory, mask)) {
-        auto* item = new QListWidgetItem(toQt(name), list);
-        item->setData(kPathRole, toQt(directory + "/" + name));
+        auto* item = new QListWidgetItem(bytesToQt(name), list);
+        item->setData(kPathRole, bytesToQt(directory + "/" + name));
         if (itemHeight > 0)
             item->setSizeHint(QSize(0, itemHeight));
     }
@@ -427,7 +447,7 @@ void TMainForm::FileListBox1Click()
     if (picked.isEmpty())
         return;
     const auto result = state_.fileSelection.pickIbmK(
-        fromQt(picked.first()->data(kPathRole).toString()), !FileListBox2->selectedItems().isEmpty());
+        bytesFromQt(picked.first()->data(kPathRole).toString()), !FileListBox2->selectedItems().isEmpty());
     SelectLabel->setText(toQt(result.labelCaption));
     if (result.enableButton)
         FlashButton->setEnabled(true);
@@ -440,7 +460,7 @@ void TMainForm::FileListBox2Click()
     if (picked.isEmpty())
         return;
     const auto result = state_.fileSelection.pickNonIbmK(
-        fromQt(picked.first()->data(kPathRole).toString()), !FileListBox1->selectedItems().isEmpty());
+        bytesFromQt(picked.first()->data(kPathRole).toString()), !FileListBox1->selectedItems().isEmpty());
     SelectLabel2->setText(toQt(result.labelCaption));
     if (result.enableButton)
         FlashButton->setEnabled(true);

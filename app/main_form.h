@@ -95,6 +95,7 @@ private:
     void showDriveNode();
     void place(QWidget* w, int left, int top, int width, int height);
     void fitLabel(QLabel* label, int rightEdge);
+    void fitButtonText();
     void autoSize();
     void fillList(QListWidget* list, const std::string& directory, const std::string& mask);
     void progressChanged();

@@ -6,7 +6,7 @@ namespace app {
 
 std::string buildModeCaption()
 {
-    return std::string(kTitleWithVersion) + kModel + kBuildModeSuffix;
+    return std::string(kTitleWithVersion) + kModel + ui::localized(kBuildModeSuffix);
 }
 
 std::string captionSuffix(const std::string& ownPath)
@@ -22,22 +22,25 @@ std::string captionSuffix(const std::string& ownPath)
 
 std::string flashModeCaption(const std::string& ownPath)
 {
-    return std::string(kTitleWithVersion) + kModel + captionSuffix(ownPath);
+    return std::string(kTitleWithVersion) + kModel + ui::bytesText(captionSuffix(ownPath));
 }
 
 std::string startWarningText()
 {
-    return std::string("\nWARNING:") + "\n\nThis flash utility only supports Korvane " + kModel
-        + " firmware:" + kFirmwareRange
-        + "\n\nWe recommend you close all applications in order to run this update!\n"
-          "Don't turn off the system while the flash is in progress!\n\n\nDo you wish to continue?\n";
+    return ui::localized(UI_TEXT("MainForm", "\nWARNING:\n\nThis flash utility only supports Korvane %1 firmware:%2"
+                                             "\n\nWe recommend you close all applications in order to run this update!\n"
+                                             "Don't turn off the system while the flash is in progress!\n\n\n"
+                                             "Do you wish to continue?\n"),
+                         {kModel, kFirmwareRange});
 }
 
 std::string noDriveErrorHead()
 {
-    return std::string("\nERROR:\n") + "\nCan't found " + kModel + "firmware:" + kFirmwareRange
-        + " drive !\n" + "\nThis flash utility only supports " + kModel + " firmware:"
-        + kFirmwareRange + "\n" + "\nDetected drives:\n" + std::string(59, '-') + "\n";
+    return ui::localized(UI_TEXT("MainForm", "\nERROR:\n\nCan't found %1firmware:%2 drive !\n"
+                                             "\nThis flash utility only supports %1 firmware:%2\n"
+                                             "\nDetected drives:\n"),
+                         {kModel, kFirmwareRange})
+        + std::string(59, '-') + "\n";
 }
 
 } // namespace app

@@ -1,6 +1,11 @@
 // The program-wide texts and the texts that start-up shows. They are the program's own
-// words and stay exactly as they stand, spelling included ("Buiding", "Can't found").
+// words and stay exactly as they stand in English, spelling included ("Buiding", "Can't
+// found"); a translation words them in its own language. The names (the program's title
+// and version, the model, the firmware range, the template's file name) are never
+// translated.
 #pragma once
+
+#include "texts.h"
 
 #include <string>
 
@@ -14,15 +19,15 @@ inline constexpr const char* kFirmwareRange = "VQ00~VQ9Z";
 // window caption.
 inline constexpr const char* kApplicationTitle = "Korvane Flash utility for QVX5500 on Win2000 & NT";
 
-inline constexpr const char* kBuildModeSuffix = " [Buiding]";
-inline constexpr const char* kSelectDriveText = "Select drive you want to flash:";
-inline constexpr const char* kSelectIbmKText = "Select IBM-K BIN file.";
-inline constexpr const char* kSelectNonIbmKText = "Select NonIBM-K BIN file.";
-inline constexpr const char* kIbmKListHint = "Select IBM-K BIN file.";
-inline constexpr const char* kNonIbmKListHint = "Select Non IBM-K BIN file.";
-inline constexpr const char* kFlashCaption = "Flash";
-inline constexpr const char* kBuildCaption = "Build";
-inline constexpr const char* kWrongSystemText = "O.S must be WinNT or Win2000.";
+inline constexpr ui::Text kBuildModeSuffix = UI_TEXT("MainForm", " [Buiding]");
+inline constexpr ui::Text kSelectDriveText = UI_TEXT("MainForm", "Select drive you want to flash:");
+inline constexpr ui::Text kSelectIbmKText = UI_TEXT("MainForm", "Select IBM-K BIN file.");
+inline constexpr ui::Text kSelectNonIbmKText = UI_TEXT("MainForm", "Select NonIBM-K BIN file.");
+inline constexpr ui::Text kIbmKListHint = UI_TEXT("MainForm", "Select IBM-K BIN file.");
+inline constexpr ui::Text kNonIbmKListHint = UI_TEXT("MainForm", "Select Non IBM-K BIN file.");
+inline constexpr ui::Text kFlashCaption = UI_TEXT("MainForm", "Flash");
+inline constexpr ui::Text kBuildCaption = UI_TEXT("MainForm", "Build");
+inline constexpr ui::Text kWrongSystemText = UI_TEXT("MainForm", "O.S must be WinNT or Win2000.");
 
 // Build mode: title-with-version + model + " [Buiding]".
 std::string buildModeCaption();

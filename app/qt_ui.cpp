@@ -21,12 +21,22 @@ namespace app {
 
 QString toQt(const std::string& text)
 {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 std::string fromQt(const QString& text)
 {
-    return text.toLatin1().toStdString();
+    return text.toUtf8().toStdString();
+}
+
+QString bytesToQt(const std::string& bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string bytesFromQt(const QString& bytes)
+{
+    return bytes.toLatin1().toStdString();
 }
 
 namespace {
@@ -45,12 +55,12 @@ QMessageBox::Icon iconOf(ui::DialogKind kind)
 QString titleOf(ui::DialogKind kind)
 {
     switch (kind) {
-    case ui::DialogKind::Warning: return QStringLiteral("Warning");
-    case ui::DialogKind::Error: return QStringLiteral("Error");
-    case ui::DialogKind::Confirmation: return QStringLiteral("Confirm");
-    case ui::DialogKind::Information: return QStringLiteral("Information");
+    case ui::DialogKind::Warning: return toQt(ui::localized(UI_TEXT("Dialogs", "Warning")));
+    case ui::DialogKind::Error: return toQt(ui::localized(UI_TEXT("Dialogs", "Error")));
+    case ui::DialogKind::Confirmation: return toQt(ui::localized(UI_TEXT("Dialogs", "Confirm")));
+    case ui::DialogKind::Information: break;
     }
-    return QStringLiteral("Information");
+    return toQt(ui::localized(UI_TEXT("Dialogs", "Information")));
 }
 
 QMessageBox::StandardButton qtButton(ui::Button b)

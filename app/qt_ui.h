@@ -9,9 +9,13 @@ class QWidget;
 
 namespace app {
 
-// Program texts are 8-bit; they reach Qt byte for byte.
+// The program's texts are UTF-8 (ui/texts.h).
 QString toQt(const std::string& text);
 std::string fromQt(const QString& text);
+// What the program reads as bytes (drive labels, device nodes, file names and paths)
+// reaches Qt byte for byte, each as its Latin-1 character, and comes back the same.
+QString bytesToQt(const std::string& bytes);
+std::string bytesFromQt(const QString& bytes);
 
 class QtDialogs : public ui::Dialogs {
 public:

@@ -13,8 +13,8 @@ StartupOutcome arrangeBuildMode(const StartupServices& s)
     s.view.setFileListsVisible(true);
     s.view.setFileMasks(builder::kIbmKMask, builder::kNonIbmKMask);
     s.view.setWindowCaption(buildModeCaption());
-    s.view.setSelectLabelTexts(kSelectIbmKText, kSelectNonIbmKText);
-    s.view.setButton(kBuildCaption, false);
+    s.view.setSelectLabelTexts(ui::localized(kSelectIbmKText), ui::localized(kSelectNonIbmKText));
+    s.view.setButton(ui::localized(kBuildCaption), false);
     s.view.setFileList1Directory(s.currentDirectory.currentDirectory());
     return StartupOutcome::BuildMode;
 }
@@ -23,7 +23,7 @@ StartupOutcome arrangeFlashMode(ProgramState& state, const StartupServices& s)
 {
     OsVersion version;
     if (!s.os.version(version) || version.platformId != kPlatformNt) {
-        s.dialogs.messageDialog(kWrongSystemText, ui::DialogKind::Warning, {ui::Button::Yes});
+        s.dialogs.messageDialog(ui::localized(kWrongSystemText), ui::DialogKind::Warning, {ui::Button::Yes});
         s.quit.postQuit();
         return StartupOutcome::Quit;
     }

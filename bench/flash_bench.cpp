@@ -47,7 +47,7 @@ class Answers : public ui::Dialogs {
 public:
     ui::Button messageDialog(const std::string& text, ui::DialogKind, const std::vector<ui::Button>&) override
     {
-        return text == flash::kRestartQuestion ? ui::Button::No : ui::Button::Yes;
+        return text == flash::kRestartQuestion.english ? ui::Button::No : ui::Button::Yes;
     }
     void showMessage(const std::string& text) override { throw std::runtime_error("unexpected: " + text); }
     void messageBox(const std::string& text, const std::string&) override

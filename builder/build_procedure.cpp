@@ -1,6 +1,7 @@
 #include "build_procedure.h"
 
 #include "container.h"
+#include "texts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -217,10 +218,22 @@ std::int64_t barStepsIn(std::int64_t first, std::int64_t last)
     return lastMultiple >= firstMultiple ? lastMultiple - firstMultiple + 1 : 0;
 }
 
+// The system's own words for an error (the session's language is the C library's);
+// a file that ended early is the builder's own.
 std::string reason(int error)
 {
-    return error == 0 ? std::string("file ended early") : std::string(std::strerror(error));
+    return error == 0 ? ui::localized(UI_TEXT("Builder", "file ended early")) : std::string(std::strerror(error));
 }
+
+// A message of the builder about a file, whose name goes in as the bytes it is.
+std::string text(ui::Text message, const std::string& fileName)
+{
+    return ui::localized(message, {ui::bytesText(fileName)});
+}
+
+constexpr ui::Text kOpenFail = UI_TEXT("Builder", "Open %1 fail!");
+constexpr ui::Text kSizeFail = UI_TEXT("Builder", "%1file size != 256K");
+constexpr ui::Text kCreateFail = UI_TEXT("Builder", "Create %1 Fail");
 
 // Whether the new program may take this name. The copy is renamed onto it at the end, so
 // this process must be allowed to replace the folder's entry: write and search on the
@@ -311,19 +324,19 @@ public:
 
         os::UniqueFd ibmK = openRegular(in_.ibmKPath);
         if (!ibmK.valid())
-            return fail("Open " + in_.ibmKName + " fail!");
+            return fail(text(kOpenFail, in_.ibmKName));
         os::UniqueFd nonIbmK = openRegular(in_.nonIbmKPath);
         if (!nonIbmK.valid())
-            return fail("Open " + in_.nonIbmKName + " fail!");
+            return fail(text(kOpenFail, in_.nonIbmKName));
         if (sizeOf(ibmK.get()) != kImage)
-            return fail(in_.ibmKName + "file size != 256K");
+            return fail(text(kSizeFail, in_.ibmKName));
         if (sizeOf(nonIbmK.get()) != kImage)
-            return fail(in_.nonIbmKName + "file size != 256K");
+            return fail(text(kSizeFail, in_.nonIbmKName));
 
         os::UniqueFd templ = openRegular(joinPath(p_.workDir_, kTemplateName));
         struct stat templStat {};
         if (!templ.valid() || ::fstat(templ.get(), &templStat) != 0)
-            return fail(std::string("Open ") + kTemplateName + " fail!");
+            return fail(text(kOpenFail, kTemplateName));
         const std::int64_t n = templStat.st_size;
 
         p_.progress_.setMin(0);
@@ -334,15 +347,15 @@ public:
         const std::string finalPath = joinPath(p_.workDir_, name);
         if (!mayTakeName(p_.io_, p_.workDir_.empty() ? "." : p_.workDir_, finalPath)) {
             const int error = errno;
-            return fail("Create " + name + " Fail", error);
+            return fail(text(kCreateFail, name), error);
         }
         PendingOutput out(p_.io_);
         if (!out.create(joinPath(p_.workDir_, "." + name + ".XXXXXX")))
-            return fail("Create " + name + " Fail");
+            return fail(text(kCreateFail, name));
         // The new program must start like the template did, less what the umask takes
         // away: a template writable by all must not give a program writable by all.
         if (::fchmod(out.fd(), templStat.st_mode & 0777 & ~currentUmask()) != 0)
-            return failBecause("cannot set the permissions of " + name);
+            return failBecause(text(UI_TEXT("Builder", "cannot set the permissions of %1"), name));
 
         // The one slot buffer: it also carries the blocks of the template copy.
         const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[flash::kImageSize]);
@@ -364,13 +377,13 @@ public:
             offset += count;
         }
         if (keywordEnd < 0)
-            return fail("Building fail: not found key-word in " + p_.ownName_);
+            return fail(text(UI_TEXT("Builder", "Building fail: not found key-word in %1"), p_.ownName_));
         p_.outcome_.keywordEnd = keywordEnd;
 
         // The slots: the template's own slot bytes are skipped, the BIN files go in.
         const std::int64_t tailStart = keywordEnd + 1 + 2 * kImage;
         if (::lseek(templ.get(), std::min(tailStart, n), SEEK_SET) < 0)
-            return failBecause("cannot read " + std::string(kTemplateName));
+            return failRead(kTemplateName);
         for (const auto* slot : {&ibmK, &nonIbmK}) {
             const std::string& slotName = slot == &ibmK ? in_.ibmKName : in_.nonIbmKName;
             if (readFully(p_.io_, slot->get(), buffer.get(), kImage) != kImage)
@@ -384,7 +397,7 @@ public:
 
         // The template ends before the end of slot 2.
         if (tailStart > n)
-            return fail("Building fail: some problem in " + p_.ownName_);
+            return fail(text(UI_TEXT("Builder", "Building fail: some problem in %1"), p_.ownName_));
 
         // The tail: the end key-word, the markers and the rest of the program, unchanged.
         // The byte counter here runs one behind the template offset.
@@ -400,14 +413,14 @@ public:
         templ.reset();
 
         if (p_.io_.flush(out.fd()) != 0)
-            return failBecause("cannot flush " + name);
+            return failBecause(text(UI_TEXT("Builder", "cannot flush %1"), name));
         if (out.close() != 0)
-            return failBecause("cannot close " + name);
+            return failBecause(text(UI_TEXT("Builder", "cannot close %1"), name));
         if (p_.io_.rename(out.path(), finalPath) != 0)
-            return failBecause("cannot rename the new program to " + name);
+            return failBecause(text(UI_TEXT("Builder", "cannot rename the new program to %1"), name));
         out.placed();
 
-        p_.status_.setCaption("Build " + name + " ok!");
+        p_.status_.setCaption(text(UI_TEXT("Builder", "Build %1 ok!"), name));
         p_.progress_.setPosition(0);
         p_.outcome_.ok = true;
         return true;
@@ -459,12 +472,12 @@ private:
     bool failBecause(const std::string& what)
     {
         const int error = errno;
-        return fail("Building fail: " + what + " (" + reason(error) + ")", error);
+        return fail(ui::localized(UI_TEXT("Builder", "Building fail: %1 (%2)"), {what, reason(error)}), error);
     }
 
-    bool failRead(const std::string& file) { return failBecause("cannot read " + file); }
+    bool failRead(const std::string& file) { return failBecause(text(UI_TEXT("Builder", "cannot read %1"), file)); }
 
-    bool failWrite() { return failBecause("cannot write " + p_.outputName_); }
+    bool failWrite() { return failBecause(text(UI_TEXT("Builder", "cannot write %1"), p_.outputName_)); }
 
     BuildProcedure& p_;
     const BuildInputs& in_;
@@ -474,7 +487,7 @@ bool BuildProcedure::NewBuildFlashProgram(const BuildInputs& inputs)
 {
     outcome_ = {};
     outputName_ = outputProgramName(inputs.ibmKName, inputs.nonIbmKName);
-    status_.setCaption("Building " + outputName_ + "... ");
+    status_.setCaption(text(UI_TEXT("Builder", "Building %1... "), outputName_));
     return Run(*this, inputs).go();
 }
 

@@ -1,5 +1,7 @@
 #include "file_selection.h"
 
+#include "texts.h"
+
 namespace builder {
 
 std::string fileNamePart(const std::string& path)
@@ -13,7 +15,7 @@ FileSelection::ClickResult FileSelection::pickIbmK(const std::string& fullPath, 
     ibmKPath_ = fullPath;
     ibmKName_ = fileNamePart(fullPath);
     buttonEnabled_ = buttonEnabled_ || otherListHasSelection;
-    return {"IBM-K BIN file: " + ibmKName_, otherListHasSelection};
+    return {ui::localized(UI_TEXT("Builder", "IBM-K BIN file: %1"), {ui::bytesText(ibmKName_)}), otherListHasSelection};
 }
 
 FileSelection::ClickResult FileSelection::pickNonIbmK(const std::string& fullPath, bool otherListHasSelection)
@@ -21,7 +23,7 @@ FileSelection::ClickResult FileSelection::pickNonIbmK(const std::string& fullPat
     nonIbmKPath_ = fullPath;
     nonIbmKName_ = fileNamePart(fullPath);
     buttonEnabled_ = buttonEnabled_ || otherListHasSelection;
-    return {"NonIBM-K BIN file: " + nonIbmKName_, otherListHasSelection};
+    return {ui::localized(UI_TEXT("Builder", "NonIBM-K BIN file: %1"), {ui::bytesText(nonIbmKName_)}), otherListHasSelection};
 }
 
 } // namespace builder

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace flash {
@@ -22,13 +22,6 @@ public:
 private:
     bool& flag_;
 };
-
-std::string inquiryErrorText(int error)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, "Error reading inquiry data information; error was %d", error);
-    return text;
-}
 
 } // namespace
 
@@ -67,28 +60,30 @@ void FlashProcedure::threw(FlashReport& report, const std::string& cause)
     p_.cursor.setBusy(false);
     p_.progress.setPosition(0);
     std::string text = cause;
+    const auto stopped = [&](ui::Text box, std::optional<ui::Text> caption) {
+        if (caption)
+            p_.status.setCaption(ui::localized(*caption));
+        text = ui::localized(box, {cause});
+    };
     if (report.outcome != FlashOutcome::Completed) {
         report.outcome = FlashOutcome::CallThrew;
         switch (stage_) {
         case Stage::BeforeTransfer:
-            text = kStoppedBeforeWriting + cause;
+            stopped(kStoppedBeforeWriting, std::nullopt);
             break;
         case Stage::SetUp:
             p_.status.setCaption("");
-            text = kStoppedBeforeWriting + cause;
+            stopped(kStoppedBeforeWriting, std::nullopt);
             break;
         case Stage::Writing:
-            p_.status.setCaption(kWriteFail);
-            text = kStoppedBeforeClosing + cause;
+            stopped(kStoppedBeforeClosing, kWriteFail);
             break;
         case Stage::Verifying:
-            p_.status.setCaption(kReadFail);
-            text = kStoppedBeforeClosing + cause;
+            stopped(kStoppedBeforeClosing, kReadFail);
             break;
         case Stage::Closing:
         case Stage::Completed:
-            p_.status.setCaption(kFailCaption);
-            text = kStoppedWhileClosing + cause;
+            stopped(kStoppedWhileClosing, kFailCaption);
             break;
         }
     }
@@ -142,7 +137,7 @@ void FlashProcedure::flash(scsi::DriveEntry& entry, FlashReport& report)
         report.outcome = FlashOutcome::QueryFailed;
         report.error = query.error;
         report.lastCall = query;
-        p_.dialogs.showMessage(inquiryErrorText(query.error));
+        p_.dialogs.showMessage(ui::localized(kInquiryErrorText, {std::to_string(query.error)}));
         return;
     }
 
@@ -180,7 +175,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     bar.setStep(kPieceSize);
     std::vector<std::uint8_t> buffer(kPieceSize);
     p_.cursor.setBusy(true);
-    p_.status.setCaption(kInProgressCaption);
+    p_.status.setCaption(ui::localized(kInProgressCaption));
     stage_ = Stage::SetUp;
     bar.setPosition(0);
     // Held until the flash ends, whichever way; given back before the restart offer, whose
@@ -189,7 +184,8 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     // the user for long. Once the closing request has gone out the drive may hold part of
     // the new firmware, and the machine is kept up through its box too.
     // Asking for it may wait for the system a while, so it is waited for like a drive call.
-    p_.waiter.runBlocking([this] { lock_ = p_.inhibitor.hold(kInhibitReason); });
+    const std::string why = ui::localized(kInhibitReason);
+    p_.waiter.runBlocking([this, &why] { lock_ = p_.inhibitor.hold(why); });
     struct LockBeforeBoxes {
         scsi::Requests& requests;
         LockBeforeBoxes(scsi::Requests& r, FlashProcedure& procedure) : requests(r)
@@ -203,7 +199,7 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
     } lockBeforeBoxes(p_.requests, *this);
 
     const auto piece = [&bar] { return static_cast<std::size_t>(bar.position()); };
-    const auto fail = [&](FlashOutcome outcome, const char* box, const char* caption) {
+    const auto fail = [&](FlashOutcome outcome, ui::Text box, ui::Text caption) {
         report.outcome = outcome;
         report.piece = static_cast<int>(piece() / kPieceSize);
         if (outcome != FlashOutcome::VerifyFailed) {
@@ -211,8 +207,8 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
             report.lastCall = p_.requests.lastCall();
         }
         lock_.reset();
-        p_.dialogs.showMessage(box);
-        p_.status.setCaption(caption);
+        p_.dialogs.showMessage(ui::localized(box));
+        p_.status.setCaption(ui::localized(caption));
     };
 
     bool ok = true;
@@ -267,12 +263,12 @@ bool FlashProcedure::transfer(scsi::DriveEntry& entry, ImageSlot image, FlashRep
         if (!p_.requests.WriteBuffer(entry, buffer, kClosingControl)) {
             report.outcome = FlashOutcome::ClosingFailed;
             report.lastCall = p_.requests.lastCall();
-            p_.status.setCaption(kFailCaption);
+            p_.status.setCaption(ui::localized(kFailCaption));
             ok = false;
         } else {
             report.outcome = FlashOutcome::Completed;
             stage_ = Stage::Completed;
-            p_.status.setCaption(kCompletedCaption);
+            p_.status.setCaption(ui::localized(kCompletedCaption));
             bar.stepIt();
             p_.cursor.setBusy(false);
             lock_.reset();

@@ -19,6 +19,7 @@
 #include "drive_table.h"
 #include "progress_model.h"
 #include "requests.h"
+#include "texts.h"
 #include "ui_ports.h"
 
 #include <cstddef>
@@ -40,20 +41,24 @@ inline constexpr std::uint8_t kClosingControl = 0x80;
 // the bar, which is set to 0..40 by 1 and stepped once from 38.
 inline constexpr std::int64_t kClosingMax = 40;
 
-inline constexpr const char* kInProgressCaption = "Don't turn off the system, Flash is in progress...";
-inline constexpr const char* kCompletedCaption = "Flash Completed.";
-inline constexpr const char* kFailCaption = "Flash Fail.";
-inline constexpr const char* kWriteFail = "Write buffer fail!";
-inline constexpr const char* kReadFail = "Read buffer fail!";
-inline constexpr const char* kVerifyFail = "Verify fail!";
-inline constexpr const char* kVerifyFailCaption = "Verify buffer fail!";
-// The box of a flash stopped by an exception of a call, followed by its cause: what the
+inline constexpr ui::Text kInProgressCaption = UI_TEXT("Flash", "Don't turn off the system, Flash is in progress...");
+inline constexpr ui::Text kCompletedCaption = UI_TEXT("Flash", "Flash Completed.");
+inline constexpr ui::Text kFailCaption = UI_TEXT("Flash", "Flash Fail.");
+inline constexpr ui::Text kWriteFail = UI_TEXT("Flash", "Write buffer fail!");
+inline constexpr ui::Text kReadFail = UI_TEXT("Flash", "Read buffer fail!");
+inline constexpr ui::Text kVerifyFail = UI_TEXT("Flash", "Verify fail!");
+inline constexpr ui::Text kVerifyFailCaption = UI_TEXT("Flash", "Verify buffer fail!");
+inline constexpr ui::Text kInquiryErrorText =
+    UI_TEXT("Flash", "Error reading inquiry data information; error was %1");
+// The box of a flash stopped by an exception of a call, with its cause as %1: what the
 // drive holds now depends on how far the flash had come.
-inline constexpr const char* kStoppedBeforeWriting = "The flash stopped before anything was written to the drive: ";
-inline constexpr const char* kStoppedBeforeClosing =
-    "The flash stopped after writing to the drive but before the closing request, so the drive keeps its old firmware: ";
-inline constexpr const char* kStoppedWhileClosing =
-    "The flash stopped during the closing request, so the drive may hold part of the new firmware: ";
+inline constexpr ui::Text kStoppedBeforeWriting =
+    UI_TEXT("Flash", "The flash stopped before anything was written to the drive: %1");
+inline constexpr ui::Text kStoppedBeforeClosing = UI_TEXT(
+    "Flash",
+    "The flash stopped after writing to the drive but before the closing request, so the drive keeps its old firmware: %1");
+inline constexpr ui::Text kStoppedWhileClosing = UI_TEXT(
+    "Flash", "The flash stopped during the closing request, so the drive may hold part of the new firmware: %1");
 
 using ImageSlot = std::span<const std::uint8_t, kImageSize>;
 

@@ -4,14 +4,17 @@
 // seam; tests hand in a recording stand-in.
 #pragma once
 
+#include "texts.h"
+
 #include <memory>
 #include <string>
 
 namespace flash {
 
-// Why the flash asks; the desktop shows it to a user who tries to shut down or suspend.
-inline constexpr const char* kInhibitReason =
-    "Writing new firmware to the drive; an interruption can leave it unusable";
+// Why the flash asks; the desktop shows it, in the user's language, to a user who tries to
+// shut down or suspend.
+inline constexpr ui::Text kInhibitReason =
+    UI_TEXT("Flash", "Writing new firmware to the drive; an interruption can leave it unusable");
 
 // Held for as long as it lives.
 class PowerLock {

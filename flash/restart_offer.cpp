@@ -14,7 +14,7 @@ RestartOutcome RestartOffer::run()
 {
     RestartOutcome outcome = RestartOutcome::Declined;
     const ui::Button answer = dialogs_.messageDialog(
-        kRestartQuestion, ui::DialogKind::Confirmation, {ui::Button::Yes, ui::Button::No});
+        ui::localized(kRestartQuestion), ui::DialogKind::Confirmation, {ui::Button::Yes, ui::Button::No});
     const auto step = [this](StepResult (RestartSystem::*which)()) {
         StepResult result;
         wait([&] { result = (system_.*which)(); });
@@ -22,13 +22,13 @@ RestartOutcome RestartOffer::run()
     };
     if (answer == ui::Button::Yes) {
         if (!step(&RestartSystem::openSession).ok) {
-            dialogs_.messageBox(kExitError, kOpenSessionFailed);
+            dialogs_.messageBox(ui::localized(kExitError), ui::localized(kOpenSessionFailed));
             outcome = RestartOutcome::OpenSessionFailed;
         } else if (!step(&RestartSystem::findRebootService).ok) {
-            dialogs_.messageBox(kExitError, kLookupRightFailed);
+            dialogs_.messageBox(ui::localized(kExitError), ui::localized(kLookupRightFailed));
             outcome = RestartOutcome::LookupFailed;
         } else if (!step(&RestartSystem::checkRebootAllowed).ok) {
-            dialogs_.messageBox(kExitError, kEnableRightFailed);
+            dialogs_.messageBox(ui::localized(kExitError), ui::localized(kEnableRightFailed));
             outcome = RestartOutcome::EnableFailed;
         } else {
             cursor_.setBusy(false);

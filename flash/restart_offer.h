@@ -3,6 +3,7 @@
 // itself) sits behind RestartSystem, so nothing but the real program can restart.
 #pragma once
 
+#include "texts.h"
 #include "ui_ports.h"
 #include "waiter.h"
 
@@ -11,13 +12,13 @@
 
 namespace flash {
 
-inline constexpr const char* kRestartQuestion =
-    "\nYou have successfully completed\ninstallation! The new changes will not take effect\n"
-    "until you reboot your system. Do you want to\nreboot your system now?\n\n";
-inline constexpr const char* kExitError = "Exit Error";
-inline constexpr const char* kOpenSessionFailed = "OpenProcessToken() failed";
-inline constexpr const char* kLookupRightFailed = "LookupPrivilegeValue() failed";
-inline constexpr const char* kEnableRightFailed = "AdjustTokenPrivileges() failed";
+inline constexpr ui::Text kRestartQuestion =
+    UI_TEXT("Flash", "\nYou have successfully completed\ninstallation! The new changes will not take effect\n"
+                     "until you reboot your system. Do you want to\nreboot your system now?\n\n");
+inline constexpr ui::Text kExitError = UI_TEXT("Flash", "Exit Error");
+inline constexpr ui::Text kOpenSessionFailed = UI_TEXT("Flash", "OpenProcessToken() failed");
+inline constexpr ui::Text kLookupRightFailed = UI_TEXT("Flash", "LookupPrivilegeValue() failed");
+inline constexpr ui::Text kEnableRightFailed = UI_TEXT("Flash", "AdjustTokenPrivileges() failed");
 
 struct StepResult {
     bool ok = false;

@@ -1,5 +1,7 @@
 #include "revisions.h"
 
+#include "texts.h"
+
 #include <algorithm>
 
 namespace flash {
@@ -78,13 +80,15 @@ int compareRevisions(std::string_view a, std::string_view b)
 
 std::string newerWarningText(const std::string& current, const std::string& carried)
 {
-    return "\nWARNING:\n\nCurrent FW:" + current + " is newer than FW:" + carried
-        + ".\n\nContinue update FW:" + current + " to FW:" + carried + " ?\n";
+    return ui::localized(
+        UI_TEXT("Flash", "\nWARNING:\n\nCurrent FW:%1 is newer than FW:%2.\n\nContinue update FW:%1 to FW:%2 ?\n"),
+        {ui::bytesText(current), ui::bytesText(carried)});
 }
 
 std::string updateQuestionText(const std::string& current, const std::string& carried)
 {
-    return "\nUpdate FW:" + current + " to FW:" + carried + " ?\n";
+    return ui::localized(UI_TEXT("Flash", "\nUpdate FW:%1 to FW:%2 ?\n"),
+                         {ui::bytesText(current), ui::bytesText(carried)});
 }
 
 } // namespace flash

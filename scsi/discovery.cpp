@@ -31,14 +31,14 @@ DiscoveryResult discoverDrives(DriveTable& table, DeviceAccess& access, DriveSys
             result.lines.push_back({entry.labelText(), entry.node});
             result.selection = static_cast<int>(result.lines.size()) - 1;
         } else if (entry.label[0] != '\0') {
-            result.unsupportedLines += entry.labelText() + "\n";
+            result.unsupportedLines += ui::bytesText(entry.labelText()) + "\n";
         }
     }
 
     if (!result.notListed.empty()) {
-        std::string text = kTableFullText;
+        std::string text = ui::localized(kTableFullText);
         for (const std::string& line : result.notListed)
-            text += line + "\n";
+            text += ui::bytesText(line) + "\n";
         dialogs.showMessage(text);
     }
     return result;

@@ -6,6 +6,7 @@
 #include "drive_system.h"
 #include "drive_table.h"
 
+#include "texts.h"
 #include "ui_ports.h"
 
 #include <string>
@@ -22,8 +23,8 @@ struct DriveLine {
 
 struct DiscoveryResult {
     std::vector<DriveLine> lines; // lines[k]: entry k's label and node, line k of the drive list
-    // Each drive that answered but is not supported: its label and "\n". The window adds
-    // this to its error text, shown when no drive was accepted.
+    // Each drive that answered but is not supported: its label and "\n", as a text. The
+    // window adds this to its error text, shown when no drive was accepted.
     std::string unsupportedLines;
     // Supported drives found when the table was already full: their labels. They are not
     // listed and no entry is written for them; the user is told once (kTableFullText).
@@ -33,8 +34,8 @@ struct DiscoveryResult {
 
 // Shown once after discovery when more supported drives answered than the table holds,
 // followed by their labels, one a line.
-inline constexpr const char* kTableFullText =
-    "Only four drives can be listed. These drives were found but are not listed:\n";
+inline constexpr ui::Text kTableFullText =
+    UI_TEXT("Requests", "Only four drives can be listed. These drives were found but are not listed:\n");
 
 // Entry k of the table is used for the k-th accepted drive; a drive that is not accepted
 // leaves its entry to the next CD-ROM drive. An open failure shows "Error opening: N" and

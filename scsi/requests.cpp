@@ -10,11 +10,9 @@ namespace scsi {
 
 namespace {
 
-std::string formatted(const char* format, int value)
+std::string sendErrorText(int error)
 {
-    char text[96];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return ui::localized(kSendErrorText, {std::to_string(error)});
 }
 
 // Position and Step of the progress model as the 24-bit offset and length of a buffer CDB;
@@ -77,7 +75,7 @@ void Requests::refuse(int error, std::string detail)
     lastCall_.error = error;
     lastCall_.detail = std::move(detail);
     access_.keep(lastCall_);
-    boxes().showMessage(formatted(kSendErrorFormat, error));
+    boxes().showMessage(sendErrorText(error));
 }
 
 bool Requests::StartStopUnit(DriveEntry& entry, std::uint8_t value)
@@ -92,7 +90,7 @@ bool Requests::StartStopUnit(DriveEntry& entry, std::uint8_t value)
 bool Requests::judgeBufferRequest()
 {
     if (!lastCall_.callSucceeded()) {
-        boxes().showMessage(formatted(kSendErrorFormat, lastCall_.error));
+        boxes().showMessage(sendErrorText(lastCall_.error));
         return false;
     }
     if (direct_[record::kScsiStatus] != 0 || lastCall_.outcome != Outcome::Good) {
@@ -137,10 +135,8 @@ bool Requests::ReadBuffer(DriveEntry& entry, std::span<std::uint8_t> data)
     if (!judgeBufferRequest())
         return false;
     if (lastCall_.dataTransferred < length) {
-        char text[96];
-        std::snprintf(text, sizeof text, kShortReadFormat,
-                      static_cast<unsigned>(lastCall_.dataTransferred), static_cast<unsigned>(length));
-        boxes().showMessage(text);
+        boxes().showMessage(ui::localized(
+            kShortReadText, {std::to_string(lastCall_.dataTransferred), std::to_string(length)}));
         return false;
     }
     return true;
@@ -155,7 +151,7 @@ bool Requests::XCommand(DriveEntry& entry, std::uint8_t /*mode: always 0*/)
     // no drive to wait for.
     if (!result.callSucceeded()) {
         pollCounter = 1;
-        boxes().showMessage(formatted(kSendErrorFormat, result.error));
+        boxes().showMessage(sendErrorText(result.error));
         return false;
     }
 
@@ -172,7 +168,7 @@ bool Requests::XCommand(DriveEntry& entry, std::uint8_t /*mode: always 0*/)
     }
     if (discIn) {
         pollCounter = 1; // set before the box opens: the poll ends at its next decrement
-        boxes().showMessage(kRemoveDiscText);
+        boxes().showMessage(ui::localized(kRemoveDiscText));
     }
     return false;
 }
@@ -213,7 +209,7 @@ OpenResult openDrive(DeviceAccess& access, DriveSystem& drives, char letter, Ope
     OpenResult opened = drives.open(letter, mode);
     if (!opened.device) {
         access.lastError = opened.error;
-        dialogs.showMessage(kOpenErrorText + std::to_string(opened.error));
+        dialogs.showMessage(ui::localized(kOpenErrorText, {std::to_string(opened.error)}));
     }
     return opened;
 }

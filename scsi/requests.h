@@ -9,6 +9,7 @@
 #include "records.h"
 
 #include "progress_model.h"
+#include "texts.h"
 #include "ui_ports.h"
 
 #include <cerrno>
@@ -20,10 +21,10 @@
 namespace scsi {
 
 // The user's texts of this layer.
-inline constexpr const char* kRemoveDiscText = "Remove disc, befor to do the flash task.";
-inline constexpr const char* kSendErrorFormat = "Error sending SCSI command; error was %d";
-inline constexpr const char* kShortReadFormat = "Read buffer short: %u of %u bytes returned";
-inline constexpr const char* kOpenErrorText = "Error opening: ";
+inline constexpr ui::Text kRemoveDiscText = UI_TEXT("Requests", "Remove disc, befor to do the flash task.");
+inline constexpr ui::Text kSendErrorText = UI_TEXT("Requests", "Error sending SCSI command; error was %1");
+inline constexpr ui::Text kShortReadText = UI_TEXT("Requests", "Read buffer short: %1 of %2 bytes returned");
+inline constexpr ui::Text kOpenErrorText = UI_TEXT("Requests", "Error opening: %1");
 
 // The error of a request sent with no open drive, as the system reports a closed handle.
 inline constexpr int kNoDeviceError = EBADF;

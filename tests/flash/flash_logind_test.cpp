@@ -30,7 +30,7 @@ std::string theLock()
 {
     return std::string("shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
                        "handle-lid-switch|")
-        + kWho + "|" + flash::kInhibitReason + "|block";
+        + kWho + "|" + flash::kInhibitReason.english + "|block";
 }
 
 // Reads logind's locks right before each drive call of the flash and notes them beside
@@ -76,7 +76,7 @@ TEST(FlashProcedure, HoldsLogindsLockFromTheFirstWriteToTheEndAndLetsGoBeforeThe
     watch.drive = rig.drive;
     bool releasedBeforeQuestion = false;
     rig.dialogs.onShow = [&](const std::string& text) {
-        if (text == flash::kRestartQuestion)
+        if (text == flash::kRestartQuestion.english)
             releasedBeforeQuestion = mock.noInhibitorWithin();
     };
     rig.answer(Button::Yes);
@@ -154,7 +154,7 @@ TEST(FlashProcedure, WithoutLogindsLockTheFlashGoesOnAndSaysSoInOneLine)
                                    "dialog Confirm: \nUpdate FW:VQ8A to FW:VQ8E ?\n", "cursor: busy",
                                    "caption: Don't turn off the system, Flash is in progress...",
                                    "caption: Flash Completed.", "cursor: default",
-                                   std::string("dialog Confirm: ") + flash::kRestartQuestion, "caption: ",
+                                   std::string("dialog Confirm: ") + flash::kRestartQuestion.english, "caption: ",
                                    "cursor: default"}));
         ASSERT_EQ(said.size(), 1u);
         EXPECT_EQ(said[0].rfind(c.line, 0), 0u) << said[0];
@@ -167,7 +167,7 @@ TEST(FlashProcedure, WithTheDefaultReporterAFailedLockIsOneLineOnStandardError)
     ScopedEnv noBus(flash::logind::kAddressVariable, "unix:path=/nonexistent/system_bus_socket");
     flash::LogindInhibitor inhibitor(kWho);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(inhibitor.hold(flash::kInhibitReason), nullptr);
+    EXPECT_EQ(inhibitor.hold(flash::kInhibitReason.english), nullptr);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said.rfind("flash: going on without a lock against shutdown and sleep: no system bus: ", 0), 0u)
         << said;

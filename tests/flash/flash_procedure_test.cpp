@@ -24,7 +24,7 @@ const std::string kUpdateVQ8AtoVQ8E = "dialog Confirm: \nUpdate FW:VQ8A to FW:VQ
 const std::string kBusy = "cursor: busy";
 const std::string kDefault = "cursor: default";
 const std::string kInProgress = "caption: Don't turn off the system, Flash is in progress...";
-const std::string kRestartQuestion = std::string("dialog Confirm: ") + flash::kRestartQuestion;
+const std::string kRestartQuestion = std::string("dialog Confirm: ") + flash::kRestartQuestion.english;
 
 RigOptions drive(const std::string& revision)
 {
@@ -194,7 +194,7 @@ TEST(FlashProcedure, HoldsTheLockFromTheFirstWriteUntilJustBeforeTheRestartQuest
     EXPECT_EQ(rig.inhibitor.events,
               (std::vector<std::string>{lockEvent("taken", 3, 3), lockEvent("released", 36, 5)}));
     EXPECT_EQ(rig.lines().at(5), kRestartQuestion);
-    EXPECT_EQ(rig.inhibitor.why, flash::kInhibitReason);
+    EXPECT_EQ(rig.inhibitor.why, flash::kInhibitReason.english);
 }
 
 // The hook that gives the lock back before a box ends with the flash: a later flash's box
@@ -273,18 +273,18 @@ INSTANTIATE_TEST_SUITE_P(
         // A worker that cannot start for the first call: nothing was written, nothing is said
         // to have failed on the drive. Not every exception is a runtime_error.
         ThrowCase{"BeforeAnythingWasWritten", 1, std::make_exception_ptr(std::bad_alloc()),
-                  {kDefault, std::string("message: ") + flash::kStoppedBeforeWriting + "std::bad_alloc"},
+                  {kDefault, "message: " + ui::localized(flash::kStoppedBeforeWriting, {"std::bad_alloc"})},
                   ""},
         // The third piece: the drive keeps its old firmware; the lock is given back before the box.
         ThrowCase{"MidWrite", 9, std::make_exception_ptr(std::runtime_error("the drive call failed")),
                   {kBusy, kInProgress, kDefault, "caption: Write buffer fail!",
-                   std::string("message: ") + flash::kStoppedBeforeClosing + "the drive call failed"},
+                   "message: " + ui::localized(flash::kStoppedBeforeClosing, {"the drive call failed"})},
                   lockEvent("released", 5, 3)},
         // The closing request: the drive may hold part of the new firmware, and the machine
         // is kept up through the box.
         ThrowCase{"AtTheClosingRequest", 39, std::make_exception_ptr(std::runtime_error("the drive call failed")),
                   {kBusy, kInProgress, kDefault, "caption: Flash Fail.",
-                   std::string("message: ") + flash::kStoppedWhileClosing + "the drive call failed"},
+                   "message: " + ui::localized(flash::kStoppedWhileClosing, {"the drive call failed"})},
                   lockEvent("released", 35, 6)}),
     [](const auto& info) { return std::string(info.param.name); });
 

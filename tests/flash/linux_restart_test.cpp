@@ -99,7 +99,7 @@ struct Offer {
     // What the user sees of an offer that ends in the box.
     static std::vector<std::string> endingIn(const std::string& box)
     {
-        return {std::string("dialog Confirm: ") + flash::kRestartQuestion, box, "caption: "};
+        return {std::string("dialog Confirm: ") + flash::kRestartQuestion.english, box, "caption: "};
     }
 
     std::string said;
@@ -117,7 +117,7 @@ TEST(LinuxRestart, ADryRunReachesForNoBusAndEndsInWhatItWouldDo)
     ScopedEnv noBus(flash::logind::kAddressVariable, "unix:path=/nonexistent/system_bus_socket");
     Offer offer;
     EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
-    EXPECT_EQ(offer.log.lines(), (std::vector<std::string>{std::string("dialog Confirm: ") + flash::kRestartQuestion,
+    EXPECT_EQ(offer.log.lines(), (std::vector<std::string>{std::string("dialog Confirm: ") + flash::kRestartQuestion.english,
                                                            "cursor: default", "caption: "}));
     EXPECT_NE(offer.said.find("would call"), std::string::npos) << offer.said;
 }

@@ -456,19 +456,19 @@ const std::vector<KernelCase>& kernelCases()
         {"tcmu-flash-ibmk", 0, "", FlashOutcome::Completed, -1, {}, ""},
         {"tcmu-flash-other", 1, "", FlashOutcome::Completed, -1, {}, ""},
         {"tcmu-check-mid-piece", 0, "check-at=8@3B:03/0C/00", FlashOutcome::WriteFailed, 7,
-         {"Scsi status: 02h, SensCode: 03 0C 00", flash::kWriteFail}, flash::kWriteFail},
+         {"Scsi status: 02h, SensCode: 03 0C 00", flash::kWriteFail.english}, flash::kWriteFail.english},
         {"tcmu-corrupt-read", 1, "corrupt-read-at=5@3C:100", FlashOutcome::VerifyFailed, 4,
-         {flash::kVerifyFail}, flash::kVerifyFailCaption},
+         {flash::kVerifyFail.english}, flash::kVerifyFailCaption.english},
         {"tcmu-unanswered", 0, "timeout-at=4@3B", FlashOutcome::WriteFailed, 3,
-         {sendError, flash::kWriteFail}, flash::kWriteFail},
+         {sendError, flash::kWriteFail.english}, flash::kWriteFail.english},
         // The closing request unanswered: the target's own time-out for a command
         // (cmd_time_out, 6 s) ends it long before the program's 40 s, with a CHECK
         // CONDITION that the target makes up (a drive would have had 40 s to save).
         {"tcmu-closing-unanswered", 0, "timeout-at=17@3B", FlashOutcome::ClosingFailed, -1,
-         {"~Scsi status: 02h, SensCode: "}, flash::kFailCaption},
+         {"~Scsi status: 02h, SensCode: "}, flash::kFailCaption.english},
         // Last: the drive does not come back to the target.
         {"tcmu-taken-away", 1, "vanish-at=6@3C", FlashOutcome::ReadFailed, 5,
-         {sendError, flash::kReadFail}, flash::kReadFail},
+         {sendError, flash::kReadFail.english}, flash::kReadFail.english},
     };
     return cases;
 }
@@ -540,9 +540,9 @@ void runKernelCase(const KernelCase& c)
                                                         }),
               "the saved firmware equals the slot of the drive's family");
         const std::vector<std::string> lines = user.log.lines();
-        check(countWith(lines, std::string("caption: ") + flash::kCompletedCaption) == 1,
+        check(countWith(lines, std::string("caption: ") + flash::kCompletedCaption.english) == 1,
               "\"Flash Completed.\" shown");
-        check(countWith(lines, flash::kRestartQuestion) == 1, "the restart offer, declined");
+        check(countWith(lines, flash::kRestartQuestion.english) == 1, "the restart offer, declined");
         // The closing request: what the drive got, and what came back to the program.
         check(closings == 1 && countWith(handler, kClosingCdb + " iov=0 len=0 dir=none -> status 00") == 1,
               "the closing request reaches the drive without data, once");
@@ -555,7 +555,7 @@ void runKernelCase(const KernelCase& c)
         const bool closingFailed = c.outcome == flash::FlashOutcome::ClosingFailed;
         check(closings == (closingFailed ? 1u : 0u),
               closingFailed ? "one closing request" : "no closing request after a failure");
-        check(countWith(user.log.lines(), flash::kCompletedCaption) == 0, "never \"Flash Completed.\"");
+        check(countWith(user.log.lines(), flash::kCompletedCaption.english) == 0, "never \"Flash Completed.\"");
         if (!calls.calls.empty())
             printCall("the failed request as the program got it", calls.calls.back());
         // What the kernel did: its trace events of the drive from the failed request on.
@@ -817,9 +817,9 @@ int main(int argc, char** argv)
         user.print();
         check(report.outcome == flash::FlashOutcome::WriteFailed, "outcome WriteFailed");
         check(report.piece == 0, "fails at piece 0");
-        check(user.boxes() == std::vector<std::string>{kSenseNoMedium, flash::kWriteFail},
+        check(user.boxes() == std::vector<std::string>{kSenseNoMedium, flash::kWriteFail.english},
               "boxes " + show(user.boxes()));
-        check(user.status.caption() == flash::kWriteFail, "caption " + user.status.caption());
+        check(user.status.caption() == flash::kWriteFail.english, "caption " + user.status.caption());
     } else if (scenario == "flash-disc") {
         // A disc in the drive: the flash stops before it writes anything.
         Machine m;
@@ -828,7 +828,7 @@ int main(int argc, char** argv)
         const flash::FlashReport report = runFlash(m, user, 1);
         user.print();
         check(report.outcome == flash::FlashOutcome::NotReady, "outcome NotReady");
-        check(user.boxes() == std::vector<std::string>{kRemoveDiscText}, "boxes " + show(user.boxes()));
+        check(user.boxes() == std::vector<std::string>{kRemoveDiscText.english}, "boxes " + show(user.boxes()));
     } else if (scenario == "write-buffer-disc") {
         // The drive's real answers to this program's WRITE BUFFER requests.
         Machine m;

@@ -48,9 +48,11 @@ APP_ID = "korvane-flash-utility"  # the desktop entry's name: the program's Wayl
 METAINFO_ID = "com.korvane.flashutility"
 # Qt loads its platform plugins at run time, so dpkg-shlibdeps cannot see them: the X11
 # one (and the others of qt6-qpa-plugins) is needed to show a window at all, the Wayland
-# one lets the program run natively in a Wayland session instead of through XWayland.
+# one lets the program run natively in a Wayland session instead of through XWayland. The
+# program carries its own translations; Qt's own words for a box's buttons come from
+# qt6-translations-l10n, and Chinese text needs a CJK font (the small one first).
 RUNTIME_DEPENDS = ["qt6-qpa-plugins"]
-RUNTIME_RECOMMENDS = ["qt6-wayland"]
+RUNTIME_RECOMMENDS = ["qt6-wayland", "qt6-translations-l10n", "fonts-wqy-microhei | fonts-noto-cjk"]
 DEFAULT_MAINTAINER = "Korvane flash utility developers <flash-utility@korvane.invalid>"
 
 

@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
   cmake g++ pkg-config make
   qt6-base-dev libgl-dev
+  # The translations: lupdate and lrelease at build time; Qt's own translations and a CJK
+  # font to see the program in German and Chinese.
+  qt6-l10n-tools qt6-translations-l10n fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock

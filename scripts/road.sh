@@ -138,7 +138,7 @@ PY
 start_program() {
   local name=$1
   shift
-  (cd "$WORK" && exec env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@" "./$name" >>"$WORK/program.log" 2>&1) &
+  (cd "$WORK" && exec env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 LANGUAGE=en "$@" "./$name" >>"$WORK/program.log" 2>&1) &
   APP_PID=$!
   _pids+=("$APP_PID")
 }

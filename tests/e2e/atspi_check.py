@@ -5,6 +5,9 @@ technology and GUI tests see it, and checks it.
   atspi_check.py build-mode CAPTION           file lists, labels, and the Build button's states
   atspi_check.py dialog TITLE TEXT BUTTON...  a message dialog shows TEXT (a trailing "x" is
                                               cut: shells drop trailing line feeds) and these buttons
+  atspi_check.py named-controls CAPTION LABEL BUTTON LINE
+                                              the main window's label and button read LABEL and
+                                              BUTTON, and its drive list shows LINE
 """
 import os
 import sys
@@ -119,6 +122,16 @@ def check_dialog(title, text, buttons):
     print("dialog %s: text as expected, buttons %r" % (title, shown))
 
 
+def check_named_controls(caption, label, button, line):
+    win = find_window(caption, "frame")
+    find(win, "label", label)
+    find(win, "push button", button)
+    combo = find(win, "combo box")
+    if combo.name != line:
+        fail("the drive list shows %r, expected %r" % (combo.name, line))
+    print("window: label %r, button %r, line %r" % (label, button, line))
+
+
 def main():
     if len(sys.argv) < 3:
         fail(__doc__)
@@ -129,6 +142,8 @@ def main():
         check_dialog(caption, sys.argv[3], sys.argv[4:])
     elif command == "build-mode":
         check_build_mode(caption)
+    elif command == "named-controls" and len(sys.argv) == 6:
+        check_named_controls(caption, *sys.argv[3:])
     else:
         fail(__doc__)
 

@@ -410,7 +410,7 @@ def run_case(program, case, shots, kernel_drive=None):
 
         env = {**os.environ, "DISPLAY": display, "QT_QPA_PLATFORM": "xcb",
                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "DBUS_SYSTEM_BUS_ADDRESS": logind.address,
-               "QVX_NO_REBOOT": "1", **drives}
+               "QVX_NO_REBOOT": "1", "LANGUAGE": "en", **drives}
         if not drives:
             env.pop("QVX_VIRTUAL_DRIVES", None)  # the system's own drives only
         log = open(os.path.join(work, "program.log"), "w+")

@@ -57,11 +57,12 @@ prepare_program() {
 }
 
 # Starts WORK/NAME with the work folder as its current directory; extra environment is
-# given as NAME=VALUE arguments. Sets APP_PID.
+# given as NAME=VALUE arguments. The program speaks English whatever the session's
+# language, unless the arguments name another. Sets APP_PID.
 run_program() {
   local name=$1
   shift
-  (cd "$WORK" && exec env "$@" "./$name" >"$WORK/program.log" 2>&1) &
+  (cd "$WORK" && exec env LANGUAGE=en "$@" "./$name" >"$WORK/program.log" 2>&1) &
   APP_PID=$!
   _pids+=("$APP_PID")
 }

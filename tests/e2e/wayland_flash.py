@@ -136,6 +136,7 @@ def run(program, shots, runtime):
         log = open(os.path.join(work, "program.log"), "w+")
         proc = subprocess.Popen([flash_program], cwd=work, stdout=log, stderr=subprocess.STDOUT,
                                 env={**env, "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "WAYLAND_DEBUG": "client",
+                                     "LANGUAGE": "en",  # the texts it reads are the English ones
                                      "QVX_VIRTUAL_DRIVES": os.path.join(work, "drives"), "QVX_NO_REBOOT": "1",
                                      # No system bus: the flash's lock is not asked of the machine's logind.
                                      "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=" + os.path.join(work, "no-system-bus")})

@@ -35,6 +35,8 @@ constexpr int kPathRole = Qt::UserRole + 1;
 // The width the form lays its controls out in (the drive list's and the group box's).
 constexpr int kFormWidth = 497;
 constexpr int kSelectLabel2Left = 264;
+// The status line's room: the group box less the title's margins on either side.
+constexpr int kStatusMargin = 16;
 // How far a label's text may be narrowed to stay inside the form (percent of its width).
 constexpr int kNarrowestStretch = 70;
 // One frame at 60 Hz: the window is painted at most this often.
@@ -232,21 +234,23 @@ void TMainForm::fitLabel(QLabel* label, int rightEdge)
     label->resize(std::max(hint.width(), 1), std::max(label->height(), hint.height()));
 }
 
+QFont TMainForm::fontFitting(const QString& text, int room) const
+{
+    QFont narrow = font();
+    for (int stretch = 95; QFontMetrics(narrow).horizontalAdvance(text) > room && stretch >= kNarrowestStretch;
+         stretch -= 5)
+        narrow.setStretch(stretch);
+    return narrow;
+}
+
 void TMainForm::fitButtonText()
 {
     // The button keeps its place and size; a caption that a language makes longer than
     // the button ("Flashen") is set narrower, down to the labels' limit.
-    QFont narrow = font();
-    FlashButton->setFont(narrow);
     const QStyle* style = FlashButton->style();
     const int room = FlashButton->width() - 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, FlashButton)
         - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, FlashButton);
-    const QString caption = FlashButton->text().remove(QLatin1Char('&'));
-    for (int stretch = 95; QFontMetrics(narrow).horizontalAdvance(caption) > room && stretch >= kNarrowestStretch;
-         stretch -= 5) {
-        narrow.setStretch(stretch);
-        FlashButton->setFont(narrow);
-    }
+    FlashButton->setFont(fontFitting(FlashButton->text().remove(QLatin1Char('&')), room));
 }
 
 void TMainForm::autoSize()
@@ -349,7 +353,10 @@ void TMainForm::showDriveNode()
 
 void TMainForm::setCaption(const std::string& text)
 {
-    GroupBox2->setTitle(toQt(text));
+    // The status line stays inside the group box: a longer one is set narrower, as the labels are.
+    const QString title = toQt(text);
+    GroupBox2->setFont(fontFitting(title, GroupBox2->width() - px(kStatusMargin)));
+    GroupBox2->setTitle(title);
     paintIfLoopStalled();
 }
 

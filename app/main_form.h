@@ -96,6 +96,8 @@ private:
     void place(QWidget* w, int left, int top, int width, int height);
     void fitLabel(QLabel* label, int rightEdge);
     void fitButtonText();
+    // The form's font, set narrower (down to a limit) until text takes no more than room pixels.
+    QFont fontFitting(const QString& text, int room) const;
     void autoSize();
     void fillList(QListWidget* list, const std::string& directory, const std::string& mask);
     void progressChanged();

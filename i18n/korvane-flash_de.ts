@@ -95,7 +95,7 @@
     <name>Flash</name>
     <message>
         <source>Don&apos;t turn off the system, Flash is in progress...</source>
-        <translation>System nicht ausschalten, die Firmware wird geschrieben...</translation>
+        <translation>Nicht ausschalten, die Firmware wird geschrieben...</translation>
     </message>
     <message>
         <source>Flash Completed.</source>

@@ -178,6 +178,8 @@ TEST(LinuxDriveSystem, ClosingTheDeviceClosesItsNodes)
         OpenResult r = system->open('D', OpenMode::Exclusive);
         ASSERT_NE(r.device, nullptr) << r.error;
         EXPECT_EQ(openDescriptors(), before + 2); // the sg node and the claimed block node
+        r.device->releaseClaim();
+        EXPECT_EQ(openDescriptors(), before + 1) << "the claim is let go, the sg node kept";
     }
     EXPECT_EQ(openDescriptors(), before);
     {

@@ -112,6 +112,7 @@ TEST(DriveList, NoSysfsOrNoDrivesGivesAnEmptyList)
     EXPECT_TRUE(listOpticalDrives({"/nonexistent/sys", "/dev"}).empty());
     FakeSystem sys;
     sys.addDisk("sda");
+    sys.addDrive(drive(0, 0, 0, 0, "sr99999999999", "sg0")); // a number no int holds: no drive's
     EXPECT_TRUE(listOpticalDrives(sys.paths()).empty());
 }
 

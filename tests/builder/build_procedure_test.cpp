@@ -362,6 +362,22 @@ TEST_F(Build, ReadOnlyOrOthersFileUnderTheReleaseNameIsLeftAlone)
     }));
 }
 
+// Another's release in a sticky folder is still the folder owner's to replace, and root's
+// (CAP_FOWNER) in a sticky folder of another.
+TEST_F(Build, StickyFoldersOwnerAndRootMayReplaceAnothersRelease)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a release of another user needs root";
+    for (const char* name : {"VQ8E.BIN", "VQ10.BIN", builder::kTemplateName})
+        fs::permissions(dir.path() / name, fs::perms(0644));
+    writeFile(output(), text("root's release"));
+    fs::permissions(output(), fs::perms(0666));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 01777));
+    ASSERT_EQ(0, ::chown(dir.path().c_str(), 65534, 65534));
+    EXPECT_EQ(0, testsupport::asNobody([&] { return build() ? 0 : 1; })) << "the folder's owner";
+    EXPECT_TRUE(build()) << "root, over nobody's release in nobody's folder";
+}
+
 TEST_F(Build, ExistingOutputIsReplacedOnlyOnSuccess)
 {
     writeFile(output(), text("an older release"));

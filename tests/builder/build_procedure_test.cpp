@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -376,6 +377,13 @@ TEST_F(Build, StickyFoldersOwnerAndRootMayReplaceAnothersRelease)
     ASSERT_EQ(0, ::chown(dir.path().c_str(), 65534, 65534));
     EXPECT_EQ(0, testsupport::asNobody([&] { return build() ? 0 : 1; })) << "the folder's owner";
     EXPECT_TRUE(build()) << "root, over nobody's release in nobody's folder";
+}
+
+TEST_F(Build, AppendOnlyFolderIsRefusedBeforeTheCopy)
+{
+    io.folderFlagsAnswer = FS_APPEND_FL; // the copy could be neither renamed nor removed there
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
 }
 
 TEST_F(Build, ExistingOutputIsReplacedOnlyOnSuccess)

@@ -239,7 +239,8 @@ std::string reason(int error)
 // folder and, in a sticky folder (a shared 1777 one, say), own the entry or the folder or
 // hold CAP_FOWNER; and the folder must not be append-only. A regular file under the name
 // must also open for writing, as a plain create under that name would: a read-only file or
-// a release that is running is left alone. A link is replaced, never written through. A folder, a FIFO or a device: false.
+// a release that is running is left alone. A link is replaced, never written through. A
+// folder, a FIFO or a device: false.
 // On false errno is set.
 bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
 {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ pkg-config make
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock

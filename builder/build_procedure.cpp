@@ -13,7 +13,9 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -67,6 +69,16 @@ bool FileIo::overridesStickyFolders()
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
     return ((data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32)) & 1u) != 0;
+}
+
+int FileIo::folderFlags(const std::string& path, unsigned& flags)
+{
+    const os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    int value = 0; // the kernel reads and writes an int, whatever the request's declared type
+    if (!fd.valid() || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &value) != 0)
+        return -1;
+    flags = static_cast<unsigned>(value);
+    return 0;
 }
 
 FileIo& posixFileIo()
@@ -238,9 +250,10 @@ constexpr ui::Text kCreateFail = UI_TEXT("Builder", "Create %1 Fail");
 // Whether the new program may take this name. The copy is renamed onto it at the end, so
 // this process must be allowed to replace the folder's entry: write and search on the
 // folder and, in a sticky folder (a shared 1777 one, say), own the entry or the folder or
-// hold CAP_FOWNER. A regular file under the name must also open for writing, as a plain
-// create under that name would: a read-only file or a release that is running is left
-// alone. A link is replaced, never written through. A folder, a FIFO or a device: false.
+// hold CAP_FOWNER; and the folder must not be append-only. A regular file under the name
+// must also open for writing, as a plain create under that name would: a read-only file or
+// a release that is running is left alone. A link is replaced, never written through. A
+// folder, a FIFO or a device: false.
 // On false errno is set.
 bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
 {
@@ -255,6 +268,13 @@ bool mayTakeName(FileIo& io, const std::string& folder, const std::string& path)
     struct stat dir {};
     if (io.mayAccess(folder, W_OK | X_OK) != 0 || io.fileStatus(folder, dir) != 0)
         return false;
+    // In an append-only folder (chattr +a) the copy could be written but neither renamed
+    // into place nor removed. An immutable one already refused the access above.
+    unsigned flags = 0;
+    if (io.folderFlags(folder, flags) == 0 && (flags & FS_APPEND_FL) != 0) {
+        errno = EPERM;
+        return false;
+    }
     const uid_t me = ::geteuid();
     if (exists && (dir.st_mode & S_ISVTX) != 0 && entry.st_uid != me && dir.st_uid != me
         && !io.overridesStickyFolders()) {

@@ -6,9 +6,9 @@
 // when every read, write, flush and close has succeeded, so a failed build never leaves
 // a broken program under the finished name and never writes through a link of that name.
 // A name the program could not be written under (a folder, a read-only file, a running
-// release, another user's file in a sticky folder) is refused with "Create <name> Fail"
-// before anything is copied. The new program takes the template's mode bits less the
-// umask, as a plain create would.
+// release, another user's file in a sticky folder, any name in an append-only folder) is
+// refused with "Create <name> Fail" before anything is copied. The new program takes the
+// template's mode bits less the umask, as a plain create would.
 #pragma once
 
 #include "file_selection.h"
@@ -59,6 +59,9 @@ public:
     virtual int openExistingForWriting(const std::string& path);
     // Whether this process may replace others' entries in a sticky folder (CAP_FOWNER).
     virtual bool overridesStickyFolders();
+    // The folder's inode flags (FS_IOC_GETFLAGS: FS_APPEND_FL...); 0, or -1 with errno set
+    // where its file system keeps none.
+    virtual int folderFlags(const std::string& path, unsigned& flags);
 };
 
 FileIo& posixFileIo();

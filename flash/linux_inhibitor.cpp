@@ -3,8 +3,6 @@
 #include "logind_bus.h"
 #include "unique_fd.h"
 
-#include <QDBusUnixFileDescriptor>
-
 #include <fcntl.h>
 
 #include <cerrno>
@@ -41,23 +39,19 @@ std::unique_ptr<PowerLock> LogindInhibitor::hold(const std::string& why)
         say_(refused + "no system bus: " + bus.error());
         return nullptr;
     }
-    const QDBusMessage reply = bus.callManager(
-        "Inhibit",
-        {QString::fromLatin1(kInhibitWhat), QString::fromStdString(who_), QString::fromStdString(why),
-         QString::fromLatin1(kInhibitMode)});
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        say_(refused + "logind's Inhibit failed: " + logind::errorText(reply));
+    logind::Reply reply =
+        bus.callManager("Inhibit", "ssss", kInhibitWhat, who_.c_str(), why.c_str(), kInhibitMode);
+    if (!reply.ok()) {
+        say_(refused + "logind's Inhibit failed: " + reply.error());
         return nullptr;
     }
-    const QDBusUnixFileDescriptor descriptor =
-        reply.arguments().isEmpty() ? QDBusUnixFileDescriptor()
-                                    : reply.arguments().first().value<QDBusUnixFileDescriptor>();
-    if (!descriptor.isValid()) {
+    int lent = -1;
+    if (!reply.read("h", &lent)) {
         say_(refused + "logind's Inhibit gave no file descriptor");
         return nullptr;
     }
-    // A copy of its own that no started program inherits; Qt's closes with the reply.
-    os::UniqueFd fd(::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3));
+    // A copy of its own that no started program inherits; the reply's closes with the reply.
+    os::UniqueFd fd(::fcntl(lent, F_DUPFD_CLOEXEC, 3));
     if (!fd.valid()) {
         say_(refused + "cannot keep logind's file descriptor: " + std::strerror(errno));
         return nullptr;

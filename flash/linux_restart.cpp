@@ -85,16 +85,17 @@ StepResult LinuxRestart::checkRebootAllowed()
         return StepResult::success();
     if (!bus_ || !bus_->connected())
         return failed(ENOTCONN, "no system bus");
-    const QDBusMessage can = bus_->callManager("CanReboot");
-    const bool answered = can.type() == QDBusMessage::ReplyMessage && !can.arguments().isEmpty();
-    const std::string answer = answered ? can.arguments().first().toString().toStdString() : std::string();
+    logind::Reply can = bus_->callManager("CanReboot");
+    const char* word = nullptr;
+    const bool answered = can.read("s", &word);
+    const std::string answer = answered ? word : "";
     if (answer == "yes")
         return StepResult::success();
 
     if (capEffHoldsSysBoot(procStatus_()))
         return StepResult::success();
 
-    const std::string why = answered ? "CanReboot answered \"" + answer + "\"" : logind::errorText(can);
+    const std::string why = answered ? "CanReboot answered \"" + answer + "\"" : can.error();
     say_("restart: not allowed to reboot: " + why);
     return failed(EPERM, why);
 }
@@ -108,9 +109,9 @@ void LinuxRestart::reboot()
     }
     if (!bus_ || !bus_->connected())
         return;
-    const QDBusMessage reply = bus_->callManager("Reboot", {false});
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        say_("restart: Reboot refused: " + logind::errorText(reply));
+    const logind::Reply reply = bus_->callManager("Reboot", "b", 0); // no interactive authentication
+    if (!reply.ok())
+        say_("restart: Reboot refused: " + reply.error());
 }
 
 } // namespace flash

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ pkg-config make
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libsystemd-dev
   # The translations: lupdate and lrelease at build time; Qt's own translations and a CJK
   # font to see the program in German and Chinese.
   qt6-l10n-tools qt6-translations-l10n fonts-wqy-microhei

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <tuple>
@@ -59,7 +60,8 @@ std::optional<Hctl> addressOf(const fs::path& deviceDir)
     return std::nullopt;
 }
 
-// The number in a name such as sr12 or sg3 (-1 when there is none).
+// The number in a name such as sr12 or sg3 (-1 when there is none, or when it does not
+// fit an int: no drive of the kernel's has such a name).
 int indexOf(const std::string& name, std::size_t prefixLength)
 {
     if (name.size() <= prefixLength)
@@ -68,7 +70,10 @@ int indexOf(const std::string& name, std::size_t prefixLength)
     for (std::size_t i = prefixLength; i < name.size(); ++i) {
         if (name[i] < '0' || name[i] > '9')
             return -1;
-        value = value * 10 + (name[i] - '0');
+        const int digit = name[i] - '0';
+        if (value > (std::numeric_limits<int>::max() - digit) / 10)
+            return -1;
+        value = value * 10 + digit;
     }
     return value;
 }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -360,6 +361,29 @@ TEST_F(Build, ReadOnlyOrOthersFileUnderTheReleaseNameIsLeftAlone)
     EXPECT_EQ(0, testsupport::asNobody([&] {
         return !build() && outcome.message == "Create W2KVQ8E10.EXE Fail" && bar.position() == 0 ? 0 : 1;
     }));
+}
+
+// Another's release in a sticky folder is still the folder owner's to replace, and root's
+// (CAP_FOWNER) in a sticky folder of another.
+TEST_F(Build, StickyFoldersOwnerAndRootMayReplaceAnothersRelease)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a release of another user needs root";
+    for (const char* name : {"VQ8E.BIN", "VQ10.BIN", builder::kTemplateName})
+        fs::permissions(dir.path() / name, fs::perms(0644));
+    writeFile(output(), text("root's release"));
+    fs::permissions(output(), fs::perms(0666));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 01777));
+    ASSERT_EQ(0, ::chown(dir.path().c_str(), 65534, 65534));
+    EXPECT_EQ(0, testsupport::asNobody([&] { return build() ? 0 : 1; })) << "the folder's owner";
+    EXPECT_TRUE(build()) << "root, over nobody's release in nobody's folder";
+}
+
+TEST_F(Build, AppendOnlyFolderIsRefusedBeforeTheCopy)
+{
+    io.folderFlagsAnswer = FS_APPEND_FL; // the copy could be neither renamed nor removed there
+    EXPECT_FALSE(build());
+    expectFailureShown("Create W2KVQ8E10.EXE Fail");
 }
 
 TEST_F(Build, ExistingOutputIsReplacedOnlyOnSuccess)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,7 @@ public:
     std::vector<std::string> opened; // every path opened for reading, in order
     std::vector<std::string> openedToWait; // those whose descriptor would wait (no O_NONBLOCK)
     int closesOfNothing = 0; // closes of a descriptor that was not open (a second close, say)
+    std::optional<unsigned> folderFlagsAnswer; // reported instead of a folder's own inode flags
 
     int openForReading(const std::string& path) override;
     int createUnique(std::string& pathPattern) override;
@@ -118,6 +120,10 @@ public:
     int flush(int fd) override;
     int close(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
+    int folderFlags(const std::string& path, unsigned& flags) override
+    {
+        return folderFlagsAnswer ? (flags = *folderFlagsAnswer, 0) : FileIo::folderFlags(path, flags);
+    }
 
 private:
     bool shouldFail(Op op, const std::string& file);

@@ -127,15 +127,18 @@ TEST(LinuxRestart, CanRebootYesLeadsToExactlyOneRebootWithoutInteraction)
     LogindMock mock;
     REQUIRE_LOGIND_MOCK(mock);
     const RealReboot real;
-
-    Offer offer;
-    EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
+    const std::size_t descriptors = flashtest::openDescriptors();
+    {
+        Offer offer;
+        EXPECT_EQ(offer.run(), flash::RestartOutcome::RebootRequested);
+        EXPECT_EQ(offer.said, "");
+        EXPECT_EQ(offer.status.caption(), "");
+    }
+    EXPECT_EQ(flashtest::openDescriptors(), descriptors); // the session's socket went with it
     EXPECT_EQ(mock.calls("CanReboot").size(), 1u);
     const auto reboots = mock.calls("Reboot");
     ASSERT_EQ(reboots.size(), 1u);
     EXPECT_EQ(reboots[0], QVariantList{false}); // no interactive authentication
-    EXPECT_EQ(offer.said, "");
-    EXPECT_EQ(offer.status.caption(), "");
 }
 
 TEST(LinuxRestart, WithoutTheRightFromLogindTheOfferEndsInTheMissingRightBox)

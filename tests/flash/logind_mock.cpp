@@ -10,8 +10,18 @@
 #include <QProcessEnvironment>
 #include <QThread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace flashtest {
 namespace {
@@ -244,6 +254,101 @@ void LogindMock::replaceMethod(const char* method, const char* in, const char* o
               QString::fromLatin1(out), QString::fromLatin1(code)});
     if (reply.type() != QDBusMessage::ReplyMessage)
         ADD_FAILURE() << "AddMethod " << method << ": " << reply.errorMessage().toStdString();
+}
+
+StallingBus::StallingBus(Stall stall) : stall_(stall)
+{
+    sockaddr_un at{};
+    at.sun_family = AF_UNIX;
+    const std::string path = dir_.filePath("system_bus_socket").toStdString();
+    std::strncpy(at.sun_path, path.c_str(), sizeof at.sun_path - 1);
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(listener_, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(listener_, 8) != 0
+        || ::pipe2(stop_, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no bus at " << path << ": " << std::strerror(errno);
+        return;
+    }
+    address_ = "unix:path=" + path;
+    server_ = std::thread([this] { serve(); });
+}
+
+StallingBus::~StallingBus()
+{
+    if (server_.joinable()) {
+        ::close(stop_[1]);
+        server_.join();
+        ::close(stop_[0]);
+    }
+    ::close(listener_);
+}
+
+std::string StallingBus::answer(const std::string& line, bool& stalled) const
+{
+    static const std::string ok = "OK 0123456789abcdef0123456789abcdef\r\n";
+    const bool auth = line.rfind("AUTH ", 0) == 0;
+    // EXTERNAL with the user's id given at once is answered OK; without, the bus asks for it.
+    const bool okNow = (auth && std::count(line.begin(), line.end(), ' ') >= 2) || line.rfind("DATA", 0) == 0;
+    if (stalled || (auth && stall_ == Stall::Auth)) {
+        stalled = true;
+        return {};
+    }
+    if (auth && !okNow)
+        return "DATA\r\n";
+    if (okNow) {
+        stalled = stall_ == Stall::HalfLine;
+        return stalled ? ok.substr(0, 10) : ok;
+    }
+    if (line == "NEGOTIATE_UNIX_FD" && stall_ != Stall::FdNegotiation)
+        return "AGREE_UNIX_FD\r\n";
+    stalled = true; // BEGIN: Hello and all that follows goes unanswered
+    return {};
+}
+
+void StallingBus::serve()
+{
+    struct Client {
+        int fd;
+        std::string in;
+        bool stalled = false;
+        bool gone = false;
+    };
+    std::vector<Client> clients;
+    for (;;) {
+        std::vector<pollfd> p{{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+        for (const Client& c : clients)
+            p.push_back({c.fd, POLLIN, 0});
+        if (::poll(p.data(), p.size(), -1) < 0 && errno != EINTR)
+            break;
+        if (p[0].revents != 0) // the write end closed: time to go
+            break;
+        for (std::size_t k = 2; k < p.size(); ++k) {
+            Client& c = clients[k - 2];
+            char bytes[512];
+            const ssize_t n = p[k].revents != 0 ? ::recv(c.fd, bytes, sizeof bytes, 0) : -1;
+            c.gone = n == 0;
+            c.in.append(bytes, n > 0 ? n : 0);
+            for (std::size_t end; (end = c.in.find("\r\n")) != std::string::npos; c.in.erase(0, end + 2)) {
+                std::string line = c.in.substr(0, end);
+                line.erase(0, line.find_first_not_of('\0')); // AUTH comes after a NUL
+                const std::string reply = answer(line, c.stalled);
+                ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            }
+        }
+        if (p[1].revents != 0)
+            clients.push_back({::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC), {}});
+        for (const Client& c : clients)
+            if (c.gone)
+                ::close(c.fd);
+        std::erase_if(clients, [](const Client& c) { return c.gone; });
+    }
+    for (const Client& c : clients)
+        ::close(c.fd);
+}
+
+std::size_t openDescriptors()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
 } // namespace flashtest

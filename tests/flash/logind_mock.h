@@ -16,8 +16,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace flashtest {
@@ -76,6 +78,39 @@ private:
     QString connection_;
     std::optional<ScopedEnv> systemBus_;
 };
+
+// A system bus that lets every connection in and stalls it at one step of the way in, for
+// as long as it lives. It answers the authentication a line at a time, as a bus does, so a
+// client that waits for each answer stalls at the same step as one that sends all at once.
+class StallingBus {
+public:
+    enum class Stall {
+        Auth,          // no answer to AUTH
+        HalfLine,      // the OK line cut off halfway
+        FdNegotiation, // no answer to NEGOTIATE_UNIX_FD
+        Hello,         // nothing once the connection has begun, Hello first
+    };
+    explicit StallingBus(Stall stall);
+    ~StallingBus();
+    StallingBus(const StallingBus&) = delete;
+    StallingBus& operator=(const StallingBus&) = delete;
+
+    const std::string& address() const { return address_; }
+
+private:
+    void serve();
+    std::string answer(const std::string& line, bool& stalled) const;
+
+    Stall stall_;
+    QTemporaryDir dir_;
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    std::string address_;
+    std::thread server_;
+};
+
+// How many file descriptors the process has open.
+std::size_t openDescriptors();
 
 } // namespace flashtest
 

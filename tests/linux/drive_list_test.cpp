@@ -112,6 +112,7 @@ TEST(DriveList, NoSysfsOrNoDrivesGivesAnEmptyList)
     EXPECT_TRUE(listOpticalDrives({"/nonexistent/sys", "/dev"}).empty());
     FakeSystem sys;
     sys.addDisk("sda");
+    sys.addDrive(drive(0, 0, 0, 0, "sr99999999999", "sg0")); // a number no int holds: no drive's
     EXPECT_TRUE(listOpticalDrives(sys.paths()).empty());
 }
 
@@ -178,6 +179,8 @@ TEST(LinuxDriveSystem, ClosingTheDeviceClosesItsNodes)
         OpenResult r = system->open('D', OpenMode::Exclusive);
         ASSERT_NE(r.device, nullptr) << r.error;
         EXPECT_EQ(openDescriptors(), before + 2); // the sg node and the claimed block node
+        r.device->releaseClaim();
+        EXPECT_EQ(openDescriptors(), before + 1) << "the claim is let go, the sg node kept";
     }
     EXPECT_EQ(openDescriptors(), before);
     {

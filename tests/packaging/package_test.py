@@ -102,7 +102,7 @@ class PackageTest(unittest.TestCase):
                          os.path.basename(deb.path))
         # The libraries come from dpkg-shlibdeps (with the versions it computes).
         self.assertRegex(deb.fields["Depends"], r"libqt6widgets6 \(>= [0-9.]+\)")
-        self.assertRegex(deb.fields["Depends"], r"libqt6dbus6 \(>= [0-9.]+\)")
+        self.assertRegex(deb.fields["Depends"], r"libsystemd0 \(>= [0-9.]+\)")  # the bus client
         self.assertRegex(deb.fields["Depends"], r"libc6 \(>= [0-9.]+\)")
         self.assertEqual([
             "/usr/lib/korvane-flash-vq8e10/W2KVQ8E10.EXE",

@@ -184,7 +184,7 @@ if [ -n "$window_program" ]; then
     # (and /run) behind its own, where a checkout may well live.
     mkdir -p "$work/out" "$initrd_root/rig/window"
     cp "$window_program" "$initrd_root/rig/window/W2KVQXXXX.EXE"
-    cp "$project/tests/e2e/flash_e2e.py" "$initrd_root/rig/window/"
+    cp "$project/tests/e2e/flash_e2e.py" "$project/scripts/road_ui.py" "$initrd_root/rig/window/"
   fi
 fi
 

@@ -93,7 +93,10 @@ if [ -z "$unpacked" ]; then
     || skip "no kernel package: the package archive cannot be reached and nothing is cached"
 fi
 vmlinuz=$(ls "$unpacked"/boot/vmlinuz-* | head -n 1)
-modroot=$(ls -d "$unpacked"/lib/modules/*/ | head -n 1)
+# Under lib/modules, or under usr/lib/modules where the release has merged /usr into /
+# (the kernel package then ships its modules there).
+modroot=$(ls -d "$unpacked"/lib/modules/*/ "$unpacked"/usr/lib/modules/*/ 2>/dev/null | head -n 1 || true)
+[ -n "$modroot" ] || { say "no kernel modules in $unpacked (looked in lib/modules and usr/lib/modules)"; exit 1; }
 say "kernel $(basename "$vmlinuz")"
 
 # -- initramfs -------------------------------------------------------------------------

@@ -31,6 +31,26 @@ def package(program, outdir):
     return subprocess.run(["bash", PACKAGE, program, outdir], capture_output=True, text=True)
 
 
+def hardening_exemptions():
+    """The checks of the installed hardening-check (it says which it knows in --help) that no
+    program built here can pass, whatever its own code: control-flow protection when the C
+    start files it is linked with carry no mark of it (a program is marked only when every
+    object in it is); branch protection (BTI, PAC), an arm64 feature, on any other
+    architecture. Its "unknown" lines (stack clash protection where it finds no stack probe
+    to show) are no failure."""
+    known = subprocess.run(["hardening-check", "--help"], capture_output=True, text=True).stdout
+    start_files = [subprocess.run(["g++", "-print-file-name=" + f], capture_output=True, text=True).stdout.strip()
+                   for f in ("Scrt1.o", "crti.o", "crtn.o")]
+    notes = subprocess.run(["readelf", "-n", *start_files], capture_output=True, text=True).stdout
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+    exempt = []
+    if "--nocfprotection" in known and notes.count("x86 feature: IBT, SHSTK") < len(start_files):
+        exempt.append("--nocfprotection")
+    if "--nobranchprotection" in known and arch != "arm64":
+        exempt.append("--nobranchprotection")
+    return exempt
+
+
 class Deb:
     """A built package, unpacked."""
 
@@ -81,10 +101,9 @@ class PackageTest(unittest.TestCase):
         for tag in tags:
             print("lintian:", tag)
         self.assertEqual([], [t for t in tags if t.startswith("E: ") or " hardening-" in t])
-        # Debian 12's C start files carry no control-flow protection mark, so no program
-        # linked there gets one, however its own code was compiled.
         program = [f for f in deb.files if f.endswith(".EXE")]
-        r = subprocess.run(["hardening-check", "--nocfprotection", deb.tree + program[0]], capture_output=True, text=True)
+        r = subprocess.run(["hardening-check", *hardening_exemptions(), deb.tree + program[0]],
+                           capture_output=True, text=True)
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
         self.assertEqual(0, subprocess.run(["desktop-file-validate", deb.tree + "/usr/share/applications/"
                                             "korvane-flash-utility.desktop"]).returncode)

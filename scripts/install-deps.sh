@@ -11,7 +11,7 @@ packages=(
   python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock
   umockdev libumockdev-dev
   weston qt6-wayland
-  dpkg-dev lintian appstream desktop-file-utils debootstrap devscripts
+  dpkg-dev lintian appstream desktop-file-utils mmdebstrap devscripts
   # Tools the tests call, by the packages that give them (a minimal tree may lack them):
   # mount and umount (the fresh-install check), awk (e2e, kernel rig), strip (packaging),
   # xz and zstd (the kernel rig unpacks the kernel's modules).

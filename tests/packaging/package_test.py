@@ -4,6 +4,7 @@ package holds and says, what Debian's checkers think of it, and the names it ref
 
 Usage: package_test.py TEMPLATE
 """
+import gzip
 import os
 import re
 import shutil
@@ -126,6 +127,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual([
             "/usr/lib/korvane-flash-vq8e10/W2KVQ8E10.EXE",
             "/usr/share/applications/korvane-flash-utility.desktop",
+            "/usr/share/doc/korvane-flash-vq8e10/README.md.gz",
             "/usr/share/doc/korvane-flash-vq8e10/changelog.gz",
             "/usr/share/doc/korvane-flash-vq8e10/copyright",
             "/usr/share/icons/hicolor/scalable/apps/korvane-flash-utility.svg",
@@ -141,6 +143,10 @@ class PackageTest(unittest.TestCase):
         self.assertEqual("korvane-flash-utility", entry["Icon"])
         self.assertIn("VQ8E", entry["Comment"])
         self.assertIn("VQ10", entry["Comment"])
+        # The README's section for the person holding the drive, its links as plain text.
+        notes = gzip.decompress(deb.read("/usr/share/doc/korvane-flash-vq8e10/README.md.gz", "rb")).decode()
+        self.assertIn("\n## For the person holding the drive\n", notes)
+        self.assertNotIn("](", notes)
         self.checkers(deb)
 
     def test_template_package(self):

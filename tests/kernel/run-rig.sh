@@ -107,7 +107,8 @@ mkdir -p "$initrd_root"/{bin,proc,sys,dev,mnt,modules,rig,tmp}
 cp "$busybox" "$initrd_root/bin/busybox"
 
 # The modules of the SCSI CD-ROM path and their dependencies (from each module's own
-# "depends=" field; the package carries no modules.dep), loaded dependencies first.
+# "depends=" field; the package carries no modules.dep), loaded dependencies first; those
+# built into the kernel are left out.
 declare -A module_file=()
 while IFS=$'\t' read -r base file; do
   name=${base%%.ko*}
@@ -122,11 +123,22 @@ module_depends() {
     *) cat "$file" ;;
   esac | tr '\0' '\n' | sed -n 's/^depends=//p' | tr ',' ' '
 }
+# Modules built into the kernel need no loading; the package's modules.builtin names them
+# (in some releases' kernels virtio_pci and the CRC modules are built in).
+declare -A builtin=()
+if [ -f "$modroot/modules.builtin" ]; then
+  while read -r path; do
+    name=${path##*/}
+    name=${name%%.ko*}
+    builtin[${name//-/_}]=1
+  done <"$modroot/modules.builtin"
+fi
 declare -A placed=()
 order=()
 place() {
   [ -n "${placed[$1]:-}" ] && return 0
   placed[$1]=1
+  [ -n "${builtin[$1]:-}" ] && return 0
   local dep
   for dep in $(module_depends "$1"); do place "${dep//-/_}"; done
   order+=("$1")

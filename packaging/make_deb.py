@@ -46,6 +46,9 @@ VERSION_PATTERN = re.compile(rb"Korvane  Flash utility   V([0-9]+\.[0-9]+) ")
 
 APP_ID = "korvane-flash-utility"  # the desktop entry's name: the program's Wayland app id
 METAINFO_ID = "com.korvane.flashutility"
+# The software centre's "website" (AppStream 1.0 asks every desktop application for one); a
+# placeholder in the reserved .invalid domain, like the default maintainer's address.
+HOMEPAGE = "https://korvane.invalid/flash-utility/"
 # Qt loads its platform plugins at run time, so dpkg-shlibdeps cannot see them: the X11
 # one (and the others of qt6-qpa-plugins) is needed to show a window at all, the Wayland
 # one lets the program run natively in a Wayland session instead of through XWayland.
@@ -272,7 +275,7 @@ def build(program_path, outdir):
     values = {
         "PACKAGE": pkg, "VERSION": version, "PROGRAM": program.name, "LIBDIR": libdir,
         "IBM_K": program.ibm_k, "OTHER": program.other, "APP_ID": APP_ID,
-        "METAINFO_ID": METAINFO_ID, "MAINTAINER": maintainer,
+        "METAINFO_ID": METAINFO_ID, "HOMEPAGE": HOMEPAGE, "MAINTAINER": maintainer,
         "DATE": time.strftime("%Y-%m-%d", time.gmtime(stamp)),
         "YEAR": time.strftime("%Y", time.gmtime(stamp)),
         "CHANGELOG_DATE": time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(stamp)),

@@ -168,7 +168,7 @@ void flashOnce(benchmark::State& state, scsi::DriveSystem& drives, scsi::Virtual
         .slot2 = flash::ImageSlot(image()),
     });
     for (auto _ : state) {
-        const auto report = procedure.run();
+        auto report = procedure.run(); // not const: DoNotOptimize of a const reference is deprecated
         if (report.outcome != flash::FlashOutcome::Completed) {
             state.SkipWithError("the flash did not complete");
             break;

@@ -46,6 +46,9 @@ VERSION_PATTERN = re.compile(rb"Korvane  Flash utility   V([0-9]+\.[0-9]+) ")
 
 APP_ID = "korvane-flash-utility"  # the desktop entry's name: the program's Wayland app id
 METAINFO_ID = "com.korvane.flashutility"
+# The software centre's "website" (AppStream 1.0 asks every desktop application for one); a
+# placeholder in the reserved .invalid domain, like the default maintainer's address.
+HOMEPAGE = "https://korvane.invalid/flash-utility/"
 # Qt loads its platform plugins at run time, so dpkg-shlibdeps cannot see them: the X11
 # one (and the others of qt6-qpa-plugins) is needed to show a window at all, the Wayland
 # one lets the program run natively in a Wayland session instead of through XWayland. The
@@ -54,6 +57,10 @@ METAINFO_ID = "com.korvane.flashutility"
 RUNTIME_DEPENDS = ["qt6-qpa-plugins"]
 RUNTIME_RECOMMENDS = ["qt6-wayland", "qt6-translations-l10n", "fonts-wqy-microhei | fonts-noto-cjk"]
 DEFAULT_MAINTAINER = "Korvane flash utility developers <flash-utility@korvane.invalid>"
+# The README's section for the person holding the drive goes into the package's doc folder:
+# users of an installed program look there, not in a repository.
+README = os.path.join(HERE, "..", "README.md")
+DRIVE_HOLDER_HEADING = "## For the person holding the drive"
 
 
 class Refused(Exception):
@@ -175,6 +182,23 @@ def description_fields(paragraphs):
     return {"DESCRIPTION": xml, "LONG_DESCRIPTION": control}
 
 
+def drive_holder_notes():
+    """README.md's section for the person holding the drive, under the program's name. Its
+    links become their text: the files they lead to are in the program's sources."""
+    try:
+        with open(README, encoding="utf-8") as f:
+            text = f.read()
+    except OSError as e:
+        raise Refused("%s: cannot read it: %s" % (README, e.strerror))
+    start = text.find("\n" + DRIVE_HOLDER_HEADING + "\n")
+    if start < 0:
+        raise Refused("%s holds no section %r" % (README, DRIVE_HOLDER_HEADING))
+    end = text.find("\n## ", start + 1)
+    section = text[start + 1:end if end >= 0 else len(text)].strip()
+    section = re.sub(r"\[([^\]]+)\]\([^)]+\)", r"\1", section)
+    return "# Korvane Flash utility\n\n%s\n" % section
+
+
 def run(args, **kw):
     r = subprocess.run(args, capture_output=True, text=True, **kw)
     if r.returncode != 0:
@@ -253,7 +277,7 @@ def build(program_path, outdir):
     values = {
         "PACKAGE": pkg, "VERSION": version, "PROGRAM": program.name, "LIBDIR": libdir,
         "IBM_K": program.ibm_k, "OTHER": program.other, "APP_ID": APP_ID,
-        "METAINFO_ID": METAINFO_ID, "MAINTAINER": maintainer,
+        "METAINFO_ID": METAINFO_ID, "HOMEPAGE": HOMEPAGE, "MAINTAINER": maintainer,
         "DATE": time.strftime("%Y-%m-%d", time.gmtime(stamp)),
         "YEAR": time.strftime("%Y", time.gmtime(stamp)),
         "CHANGELOG_DATE": time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(stamp)),
@@ -275,6 +299,8 @@ def build(program_path, outdir):
         doc = tree + "/usr/share/doc/" + pkg
         write(doc + "/copyright", fill("copyright", values))
         write(doc + "/changelog.gz", gzip.compress(fill("changelog.in", values).encode(), 9, mtime=0))
+        # Compressed, as Debian compresses documentation larger than 4 KiB.
+        write(doc + "/README.md.gz", gzip.compress(drive_holder_notes().encode(), 9, mtime=0))
 
         depends = shlib_depends(tree, libdir + "/" + program.name)
         control = fill("control.in", {**values, "ARCH": arch, "DEPENDS": ", ".join([depends] + RUNTIME_DEPENDS),

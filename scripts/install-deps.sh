@@ -14,7 +14,7 @@ packages=(
   python3 python3-pyatspi at-spi2-core dbus dbus-x11 python3-dbusmock
   umockdev libumockdev-dev
   weston qt6-wayland
-  dpkg-dev lintian appstream desktop-file-utils debootstrap devscripts
+  dpkg-dev lintian appstream desktop-file-utils mmdebstrap devscripts
   # Tools the tests call, by the packages that give them (a minimal tree may lack them):
   # mount and umount (the fresh-install check), awk (e2e, kernel rig), strip (packaging),
   # xz and zstd (the kernel rig unpacks the kernel's modules).
@@ -22,11 +22,13 @@ packages=(
   "$@"
 )
 
+# One question to dpkg for all of them (it is asked at every start of scripts/run.sh).
+declare -A installed=()
+while read -r name; do installed[$name]=1; done < <(
+  dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null | awk '/ install ok installed$/ { print $1 }')
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -57,7 +57,10 @@ if [ "$interactive" -eq 0 ] && [ -z "${ROAD_IN_SESSION:-}" ]; then
   [ "$build_only" -eq 0 ] || args=(--build-only "${args[@]}")
   XDG_RUNTIME_DIR=$(mktemp -d /tmp/road-runtime-XXXXXX)
   export XDG_RUNTIME_DIR
-  ROAD_IN_SESSION=1 exec dbus-run-session -- bash "$0" "${args[@]}" 2> >(grep -v -e 'fd limit' -e 'Activating service' -e 'Successfully activated' -e 'SpiRegistry daemon' >&2)
+  # What the bus and the services it starts print (the accessibility registry says it runs)
+  # goes to /dev/null; the road's own lines go to this script's output (descriptor 3).
+  ROAD_IN_SESSION=1 exec dbus-run-session -- bash -c 'exec bash "$@" >&3 3>&-' road.sh "$0" "${args[@]}" \
+    3>&1 >/dev/null 2> >(grep -v -e 'fd limit' -e 'Activating service' -e 'Successfully activated' -e 'SpiRegistry daemon' >&2)
 fi
 
 _pids=()

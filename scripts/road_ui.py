@@ -14,6 +14,11 @@ with real mouse clicks and keys (xdotool), the way a person would. Used by road.
   road_ui.py wait-dialog TEXT_RE BUTTON [TIMEOUT]    the same without the click
   road_ui.py tree TITLE_RE                           lists the window's controls
   road_ui.py pick-drive TITLE_RE INDEX               chooses line INDEX of the drive list
+
+ROLE is the role's name in words, as pyatspi's constants spell it: "push button" for
+ROLE_PUSH_BUTTON, "list item", "combo box". Controls are found by the role itself, not by
+the name the installed at-spi2-core gives it, which differs between its versions (a push
+button is "push button" in 2.46 and "button" in 2.56).
 """
 import re
 import subprocess
@@ -30,6 +35,18 @@ DISABLED = 3
 def fail(message):
     print("FAIL: " + message, file=sys.stderr)
     sys.exit(1)
+
+
+def role(words):
+    """The AT-SPI role named by WORDS ("push button": pyatspi.ROLE_PUSH_BUTTON)."""
+    found = getattr(pyatspi, "ROLE_" + words.upper().replace(" ", "_"), None)
+    if found is None:
+        fail("no accessibility role %r" % words)
+    return found
+
+
+def is_role(acc, words):
+    return acc.getRole() == role(words)
 
 
 def top_levels():
@@ -61,7 +78,7 @@ def find_window(title_re, timeout=20):
     end = time.time() + timeout
     while time.time() < end:
         for win in top_levels():
-            if win.getRoleName() == "frame" and re.search(title_re, win.name or "") and showing(win):
+            if is_role(win, "frame") and re.search(title_re, win.name or "") and showing(win):
                 return win
         time.sleep(0.2)
     fail("no window titled /%s/" % title_re)
@@ -69,7 +86,7 @@ def find_window(title_re, timeout=20):
 
 def find(win, role, name):
     for acc in walk(win):
-        if acc.getRoleName() == role and acc.name == name:
+        if is_role(acc, role) and acc.name == name:
             return acc
     fail("no %s named %r in %r" % (role, name, win.name))
 
@@ -88,7 +105,7 @@ def click(acc):
 
 
 def dialog_text(win):
-    texts = [acc.name for acc in walk(win) if acc.getRoleName() == "label" and acc.name]
+    texts = [acc.name for acc in walk(win) if is_role(acc, "label") and acc.name]
     return "\n".join(texts)
 
 
@@ -100,7 +117,7 @@ def answer(text_re, button, timeout=30, press=True):
                 continue
             text = dialog_text(win)
             if re.search(text_re, text, re.S) and any(
-                    a.getRoleName() == "push button" and a.name == button for a in walk(win)):
+                    is_role(a, "push button") and a.name == button for a in walk(win)):
                 print("%s: %s" % (win.name, " / ".join(line for line in text.split("\n") if line)))
                 if press:
                     click(find(win, "push button", button))
@@ -112,11 +129,11 @@ def answer(text_re, button, timeout=30, press=True):
 def pick_drive(title_re, index):
     win = find_window(title_re)
     # The bridge names a combo box after its current line, so it is found by its role.
-    combos = [a for a in walk(win) if a.getRoleName() == "combo box"]
+    combos = [a for a in walk(win) if is_role(a, "combo box")]
     if not combos:
         fail("no drive list in %r" % win.name)
     combo = combos[0]
-    items = [a for a in walk(combo) if a.getRoleName() == "list item"]
+    items = [a for a in walk(combo) if is_role(a, "list item")]
     if index >= len(items):
         fail("the drive list has %d lines" % len(items))
     # Open the list with a click, move down to the line and take it with Return.
@@ -153,7 +170,7 @@ def main():
     elif cmd == "label":
         win = find_window(args[0])
         for acc in walk(win):
-            if acc.getRoleName() == "label" and re.search(args[1], acc.name or ""):
+            if is_role(acc, "label") and re.search(args[1], acc.name or ""):
                 print(acc.name)
                 return
         fail("no label /%s/" % args[1])

@@ -2,6 +2,7 @@
 // firmware written back beside them.
 #include "virtual_drive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>

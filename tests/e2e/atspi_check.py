@@ -15,9 +15,9 @@ import time
 
 import pyatspi
 
-# The tree walking is the road's control reader's own.
+# The tree walking and the roles are the road's control reader's own.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from road_ui import fail, top_levels, walk  # noqa: E402
+from road_ui import fail, is_role, top_levels, walk  # noqa: E402
 
 
 def find_window(caption, role=None, timeout=20):
@@ -26,7 +26,7 @@ def find_window(caption, role=None, timeout=20):
     end = time.time() + timeout
     while time.time() < end:
         for win in top_levels():
-            if win.name == caption and (role is None or win.getRoleName() == role):
+            if win.name == caption and (role is None or is_role(win, role)):
                 return win
         time.sleep(0.2)
     fail("no %s named %r in the accessibility tree" % (role or "window", caption))
@@ -34,7 +34,7 @@ def find_window(caption, role=None, timeout=20):
 
 def find(win, role, name=None):
     for acc in walk(win):
-        if acc.getRoleName() == role and (name is None or acc.name == name):
+        if is_role(acc, role) and (name is None or acc.name == name):
             return acc
     fail("no %s named %r" % (role, name))
 
@@ -49,7 +49,7 @@ def check_drive_list(caption, lines):
     combo = find(win, "combo box")
     if not has(combo, pyatspi.STATE_SHOWING):
         fail("the drive list is not shown")
-    names = [acc.name for acc in walk(combo) if acc.getRoleName() == "list item"]
+    names = [acc.name for acc in walk(combo) if is_role(acc, "list item")]
     if names != lines:
         fail("drive list items %r, expected %r" % (names, lines))
     if combo.name != lines[0]:
@@ -113,10 +113,10 @@ def check_dialog(title, text, buttons):
     if text.endswith("x"):
         text = text[:-1]
     win = find_window(title)
-    labels = [acc.name for acc in walk(win) if acc.getRoleName() == "label"]
+    labels = [acc.name for acc in walk(win) if is_role(acc, "label")]
     if text not in labels:
         fail("dialog %r shows %r, expected %r" % (title, labels, text))
-    shown = sorted(acc.name for acc in walk(win) if acc.getRoleName() == "push button")
+    shown = sorted(acc.name for acc in walk(win) if is_role(acc, "push button"))
     if shown != sorted(buttons):
         fail("dialog %r has buttons %r, expected %r" % (title, shown, buttons))
     print("dialog %s: text as expected, buttons %r" % (title, shown))

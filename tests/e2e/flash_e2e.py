@@ -231,6 +231,12 @@ class Screen:
     def __init__(self, display, shots):
         import pyatspi
         self.pyatspi = pyatspi
+        # Controls by their role, whatever name the installed at-spi2-core gives it, as the
+        # road's control reader (scripts/road_ui.py) finds them; the kernel rig's guest has
+        # that file beside this one.
+        sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+        from road_ui import is_role
+        self.is_role = is_role
         self.display = display
         self.shots = shots
         self.shot_number = 0
@@ -269,7 +275,7 @@ class Screen:
             nodes = self.children(within) if within is not None else self.all()
             for node in nodes:
                 try:
-                    if node.getRoleName() != role or (name is not None and node.name != name):
+                    if not self.is_role(node, role) or (name is not None and node.name != name):
                         continue
                     if visible and not node.getState().contains(self.pyatspi.STATE_SHOWING):
                         continue
@@ -296,7 +302,7 @@ class Screen:
     def dialog(self, title, text, timeout=15.0):
         """The message dialog or box titled so, after checking its text."""
         box = self.find("alert", title, timeout=timeout)
-        labels = [c.name for c in self.children(box) if c.getRoleName() == "label"]
+        labels = [c.name for c in self.children(box) if self.is_role(c, "label")]
         if text not in labels:
             raise Failure(f"dialog {title!r} says {labels!r}, expected {text!r}")
         return box
@@ -317,7 +323,7 @@ class Screen:
         """GroupBox2's caption: the status line."""
         form = self.main_window()
         for c in self.children(form):
-            if c.getRoleName() == "panel":
+            if self.is_role(c, "panel"):
                 fresh(c)
                 return c.name
         raise Failure("no status line")
@@ -328,7 +334,7 @@ class Screen:
         while True:
             for node in self.all():
                 try:
-                    if node.getRoleName() == "frame" and node.name in (MAIN_TITLE, "MainForm"):
+                    if self.is_role(node, "frame") and node.name in (MAIN_TITLE, "MainForm"):
                         return node
                 except Exception:
                     continue
@@ -472,11 +478,11 @@ def run_case(program, case, shots, kernel_drive=None):
             # With QVX_NO_REBOOT=1 the restart can only fail visibly or be pretended.
             deadline = time.monotonic() + 15
             while time.monotonic() < deadline:
-                boxes = [n for n in screen.all() if n.getRoleName() == "alert"
+                boxes = [n for n in screen.all() if screen.is_role(n, "alert")
                          and n.name in ("OpenProcessToken() failed", "LookupPrivilegeValue() failed",
                                         "AdjustTokenPrivileges() failed")]
                 if boxes:
-                    labels = [c.name for c in screen.children(boxes[0]) if c.getRoleName() == "label"]
+                    labels = [c.name for c in screen.children(boxes[0]) if screen.is_role(c, "label")]
                     if "Exit Error" not in labels:
                         raise Failure(f"restart failure box says {labels!r}")
                     screen.screenshot(f"{case}-restart-refused")
@@ -553,7 +559,7 @@ def check_never_ready(screen, display, proc, flash_button):
             raise Failure("the Flash button did not come back after the poll")
         time.sleep(0.1)
     time.sleep(1.0)
-    alerts = [n.name for n in screen.all() if n.getRoleName() == "alert"]
+    alerts = [n.name for n in screen.all() if screen.is_role(n, "alert")]
     if alerts:
         raise Failure(f"the poll's end showed {alerts!r}; it must end silently")
     if proc.poll() is not None:

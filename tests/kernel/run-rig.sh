@@ -93,7 +93,10 @@ if [ -z "$unpacked" ]; then
     || skip "no kernel package: the package archive cannot be reached and nothing is cached"
 fi
 vmlinuz=$(ls "$unpacked"/boot/vmlinuz-* | head -n 1)
-modroot=$(ls -d "$unpacked"/lib/modules/*/ | head -n 1)
+# Under lib/modules, or under usr/lib/modules where the release has merged /usr into /
+# (the kernel package then ships its modules there).
+modroot=$(ls -d "$unpacked"/lib/modules/*/ "$unpacked"/usr/lib/modules/*/ 2>/dev/null | head -n 1 || true)
+[ -n "$modroot" ] || { say "no kernel modules in $unpacked (looked in lib/modules and usr/lib/modules)"; exit 1; }
 say "kernel $(basename "$vmlinuz")"
 
 # -- initramfs -------------------------------------------------------------------------
@@ -104,7 +107,8 @@ mkdir -p "$initrd_root"/{bin,proc,sys,dev,mnt,modules,rig,tmp}
 cp "$busybox" "$initrd_root/bin/busybox"
 
 # The modules of the SCSI CD-ROM path and their dependencies (from each module's own
-# "depends=" field; the package carries no modules.dep), loaded dependencies first.
+# "depends=" field; the package carries no modules.dep), loaded dependencies first; those
+# built into the kernel are left out.
 declare -A module_file=()
 while IFS=$'\t' read -r base file; do
   name=${base%%.ko*}
@@ -119,11 +123,22 @@ module_depends() {
     *) cat "$file" ;;
   esac | tr '\0' '\n' | sed -n 's/^depends=//p' | tr ',' ' '
 }
+# Modules built into the kernel need no loading; the package's modules.builtin names them
+# (in some releases' kernels virtio_pci and the CRC modules are built in).
+declare -A builtin=()
+if [ -f "$modroot/modules.builtin" ]; then
+  while read -r path; do
+    name=${path##*/}
+    name=${name%%.ko*}
+    builtin[${name//-/_}]=1
+  done <"$modroot/modules.builtin"
+fi
 declare -A placed=()
 order=()
 place() {
   [ -n "${placed[$1]:-}" ] && return 0
   placed[$1]=1
+  [ -n "${builtin[$1]:-}" ] && return 0
   local dep
   for dep in $(module_depends "$1"); do place "${dep//-/_}"; done
   order+=("$1")
@@ -184,7 +199,7 @@ if [ -n "$window_program" ]; then
     # (and /run) behind its own, where a checkout may well live.
     mkdir -p "$work/out" "$initrd_root/rig/window"
     cp "$window_program" "$initrd_root/rig/window/W2KVQXXXX.EXE"
-    cp "$project/tests/e2e/flash_e2e.py" "$initrd_root/rig/window/"
+    cp "$project/tests/e2e/flash_e2e.py" "$project/scripts/road_ui.py" "$initrd_root/rig/window/"
   fi
 fi
 

@@ -121,15 +121,7 @@ if [ "$cached" -gt 0 ]; then
 fi
 
 # The sources as this working tree holds them.
-mkdir -p "$tree$src"
-if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  (cd "$root" && git ls-files -z --cached --others --exclude-standard |
-     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-     tar --null -T - -cf -) | tar -xf - -C "$tree$src"
-else
-  tar -C "$root" --exclude=./build --exclude='./build-*' --exclude=./out --exclude=./.cache -cf - . |
-    tar -xf - -C "$tree$src"
-fi
+bash "$root/scripts/copy-sources.sh" "$tree$src"
 
 # A machine's mounts: the tree is a mount point itself (as / is; unshare needs that).
 mount_in "$tree" --bind "$tree"

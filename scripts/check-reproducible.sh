@@ -109,19 +109,6 @@ same() {
   return 1
 }
 
-# The sources as this working tree holds them: tracked files and new files not ignored
-# (outside a git working tree: everything but the build and output folders).
-copy_sources() {
-  mkdir -p "$1"
-  if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    (cd "$root" && git ls-files -z --cached --others --exclude-standard |
-       while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-       tar --null -T - -cf -) | tar -xf - -C "$1"
-  else
-    tar -C "$root" --exclude=./build --exclude='./build-*' --exclude=./out --exclude=./.cache -cf - . |
-      tar -xf - -C "$1"
-  fi
-}
 
 # One run: a clean configure and build of the program with no compiler cache.
 build_program() {
@@ -149,7 +136,7 @@ package() {
 
 start=$(date +%s)
 note "first run: $src1, umask 0022, TZ=UTC, LC_ALL=C.UTF-8"
-copy_sources "$src1"
+bash "$root/scripts/copy-sources.sh" "$src1"
 mkdir -p "$one/home"
 (
   umask 0022
@@ -161,7 +148,7 @@ echo "   built in $(($(date +%s) - start)) s"
 
 start=$(date +%s)
 note "second run: $src2, build tree $bld2, umask 0002, TZ=Pacific/Chatham, LC_ALL=C, sources dated 2001-09-09"
-copy_sources "$src2"
+bash "$root/scripts/copy-sources.sh" "$src2"
 find "$src2" -exec touch -h -d '2001-09-09 01:46:40' {} +
 mkdir -p "$two/home"
 (

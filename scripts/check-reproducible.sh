@@ -109,7 +109,6 @@ same() {
   return 1
 }
 
-
 # One run: a clean configure and build of the program with no compiler cache.
 build_program() {
   local src=$1 bld=$2 log=$3

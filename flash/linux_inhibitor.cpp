@@ -1,5 +1,6 @@
 #include "linux_inhibitor.h"
 
+#include "error_text.h"
 #include "logind_bus.h"
 #include "unique_fd.h"
 
@@ -53,7 +54,7 @@ std::unique_ptr<PowerLock> LogindInhibitor::hold(const std::string& why)
     // A copy of its own that no started program inherits; the reply's closes with the reply.
     os::UniqueFd fd(::fcntl(lent, F_DUPFD_CLOEXEC, 3));
     if (!fd.valid()) {
-        say_(refused + "cannot keep logind's file descriptor: " + std::strerror(errno));
+        say_(refused + "cannot keep logind's file descriptor: " + os::errorText(errno));
         return nullptr;
     }
     return std::make_unique<DescriptorLock>(std::move(fd));

@@ -1,9 +1,12 @@
 #include "logind_bus.h"
 
+#include "error_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace flash::logind {
@@ -13,6 +16,14 @@ std::string oneLine(std::string text)
 {
     std::replace(text.begin(), text.end(), '\n', ' ');
     return text;
+}
+
+// An error the bus or logind answered with carries their message; one of this side
+// (System.Error.*, sd-bus's name for an errno) is told in the C library's English words.
+bool fromTheBus(const sd_bus_error& error)
+{
+    return error.message != nullptr && error.name != nullptr
+        && std::string_view(error.name).rfind("System.Error.", 0) != 0;
 }
 
 std::string within(std::chrono::milliseconds limit)
@@ -41,7 +52,7 @@ SystemBus::SystemBus(std::chrono::milliseconds limit)
         && (r = sd_bus_negotiate_fds(raw, 1)) >= 0)
         r = sd_bus_start(raw);
     if (r < 0) {
-        error_ = "cannot connect to " + address + ": " + std::strerror(-r);
+        error_ = "cannot connect to " + address + ": " + os::errorText(-r);
         return;
     }
     // The authentication and Hello, under the deadline. Each turn either moves the
@@ -61,7 +72,7 @@ SystemBus::SystemBus(std::chrono::milliseconds limit)
             break;
     }
     if (r < 0) {
-        error_ = "the bus at " + address + " broke off the connection: " + std::strerror(-r);
+        error_ = "the bus at " + address + " broke off the connection: " + os::errorText(-r);
         return;
     }
     bus_ = std::move(bus);
@@ -87,7 +98,7 @@ Reply SystemBus::call(const char* service, const char* path, const char* interfa
     if (r >= 0)
         r = append(raw);
     if (r < 0) {
-        reply.error_ = std::string("cannot write the call: ") + std::strerror(-r);
+        reply.error_ = std::string("cannot write the call: ") + os::errorText(-r);
         return reply;
     }
     // A timeout of 0 would mean sd-bus's own default of 25 s.
@@ -99,7 +110,7 @@ Reply SystemBus::call(const char* service, const char* path, const char* interfa
     if (r == -ETIMEDOUT && left() == 0)
         reply.error_ = "no answer " + within(limit_);
     else if (r < 0)
-        reply.error_ = oneLine(error.message != nullptr ? error.message : std::strerror(-r));
+        reply.error_ = oneLine(fromTheBus(error) ? error.message : os::errorText(-r));
     sd_bus_error_free(&error);
     return reply;
 }

@@ -61,6 +61,35 @@ DEFAULT_MAINTAINER = "Korvane flash utility developers <flash-utility@korvane.in
 # users of an installed program look there, not in a repository.
 README = os.path.join(HERE, "..", "README.md")
 DRIVE_HOLDER_HEADING = "## For the person holding the drive"
+# What the menu and the software centre say in the program's other languages (i18n/): the
+# desktop entry's GenericName and Comment and the metainfo's summary. The name, the model and
+# the revisions stay as they are.
+MENU_TEXTS = {
+    "de": {
+        "template": {
+            "GENERIC_NAME": "Erstellung von Firmware-Releases",
+            "COMMENT": "Update-Programme für QVX-5500 aus zwei Firmware-Dateien erstellen",
+            "SUMMARY": "Erstellt Update-Programme für QVX-5500-CD-RW-Laufwerke",
+        },
+        "release": {
+            "GENERIC_NAME": "Firmware-Update",
+            "COMMENT": "QVX-5500-CD-RW-Laufwerke auf die Firmware %(IBM_K)s oder %(OTHER)s aktualisieren",
+            "SUMMARY": "Aktualisiert die Firmware von QVX-5500-CD-RW-Laufwerken",
+        },
+    },
+    "zh_TW": {
+        "template": {
+            "GENERIC_NAME": "韌體發行版建置工具",
+            "COMMENT": "從兩個韌體檔建置 QVX-5500 更新程式",
+            "SUMMARY": "為 QVX-5500 CD-RW 光碟機建置更新程式",
+        },
+        "release": {
+            "GENERIC_NAME": "韌體更新",
+            "COMMENT": "將 QVX-5500 CD-RW 光碟機的韌體更新為 %(IBM_K)s 或 %(OTHER)s",
+            "SUMMARY": "更新 QVX-5500 CD-RW 光碟機的韌體",
+        },
+    },
+}
 
 
 class Refused(Exception):
@@ -175,6 +204,19 @@ def texts(program, values):
     }
 
 
+def menu_text_fields(program, values):
+    """The desktop entry's and the metainfo's lines in the other languages."""
+    kind = "template" if program.is_template else "release"
+    names, comments, summaries = [], [], []
+    for language in sorted(MENU_TEXTS):
+        words = {key: text % values for key, text in MENU_TEXTS[language][kind].items()}
+        names.append("GenericName[%s]=%s" % (language, words["GENERIC_NAME"]))
+        comments.append("Comment[%s]=%s" % (language, words["COMMENT"]))
+        summaries.append('  <summary xml:lang="%s">%s</summary>' % (language, escape(words["SUMMARY"])))
+    return {"GENERIC_NAMES": "\n".join(names), "COMMENTS": "\n".join(comments),
+            "SUMMARIES": "\n".join(summaries)}
+
+
 def description_fields(paragraphs):
     """The same paragraphs as metainfo XML and as a package's extended description."""
     xml = "\n".join("    <p>%s</p>" % escape(p) for p in paragraphs)
@@ -284,6 +326,7 @@ def build(program_path, outdir):
     }
     values.update(texts(program, values))
     values.update(description_fields(values.pop("PARAGRAPHS")))
+    values.update(menu_text_fields(program, values))
     values["EXEC"] = libdir + ("/build-in-folder" if program.is_template else "/" + program.name)
 
     tree = tempfile.mkdtemp(prefix="make-deb-")

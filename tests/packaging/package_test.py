@@ -65,7 +65,7 @@ class Deb:
         self.files = sorted(line.split()[-1].lstrip(".") for line in listing.splitlines() if not line.startswith("d"))
 
     def read(self, path, mode="r"):
-        with open(self.tree + path, mode) as f:
+        with open(self.tree + path, mode, encoding=None if "b" in mode else "utf-8") as f:
             return f.read()
 
     def desktop(self):
@@ -96,7 +96,8 @@ class PackageTest(unittest.TestCase):
 
     def checkers(self, deb):
         """lintian finds no error and misses no hardening; hardening-check passes on the
-        program; the desktop entry and the metainfo pass their validators."""
+        program; the desktop entry and the metainfo pass their validators and speak every
+        language that the program speaks."""
         r = subprocess.run(["lintian", "--pedantic", "--display-info", deb.path], capture_output=True, text=True)
         tags = [line for line in r.stdout.splitlines() if re.match(r"^[EWIPX]: ", line)]
         for tag in tags:
@@ -113,6 +114,12 @@ class PackageTest(unittest.TestCase):
         r = subprocess.run(["appstreamcli", "validate", "--no-net", deb.tree + metainfo[0]],
                            capture_output=True, text=True)
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
+        languages = sorted(f[len("korvane-flash_"):-len(".ts")] for f in os.listdir(os.path.join(ROOT, "i18n"))
+                           if f.startswith("korvane-flash_") and f.endswith(".ts"))
+        entry = deb.read("/usr/share/applications/korvane-flash-utility.desktop")
+        for key in ("GenericName", "Comment"):
+            self.assertEqual(languages, sorted(re.findall(r"^%s\[([^]]+)\]=." % key, entry, re.M)), key)
+        self.assertEqual(languages, sorted(re.findall(r'<summary xml:lang="([^"]+)">.', deb.read(metainfo[0]))))
 
     def test_release_package(self):
         deb = self.build(self.release, "release")
@@ -143,6 +150,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual("korvane-flash-utility", entry["Icon"])
         self.assertIn("VQ8E", entry["Comment"])
         self.assertIn("VQ10", entry["Comment"])
+        self.assertIn("VQ8E oder VQ10", deb.read("/usr/share/applications/korvane-flash-utility.desktop"))
         # The README's section for the person holding the drive, its links as plain text.
         notes = gzip.decompress(deb.read("/usr/share/doc/korvane-flash-vq8e10/README.md.gz", "rb")).decode()
         self.assertIn("\n## For the person holding the drive\n", notes)
